@@ -1,0 +1,30 @@
+#include "backend/backend_invoke.h"
+
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace backend {
+
+std::string failureText(std::string_view outputBytes, std::string_view errorBytes,
+                        const platform::Error& decodingError) {
+  std::string errorText = platform::trimWhitespaceAndNewlines(platform::decodeUtf8(errorBytes));
+  std::string outputText = platform::trimWhitespaceAndNewlines(platform::decodeUtf8(outputBytes));
+  std::string joined;
+  for (const std::string* part : {&outputText, &errorText}) {
+    if (part->empty()) continue;
+    if (!joined.empty()) joined += '\n';
+    joined += *part;
+  }
+  return joined.empty() ? decodingError.localizedDescription() : joined;
+}
+
+RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scriptPath, const std::string& action) {
+  platform::Result<platform::ProcessOutput> run = platform::runProcess(pythonPath, {scriptPath, action});
+  if (!run) return LauncherInvokeError{run.error().localizedDescription()};
+  const platform::ProcessOutput& output = run.value();
+  platform::Result<BackendResult> decoded = decodeBackendResult(output.standardOutput);
+  if (decoded) return std::move(decoded).value();
+  return LauncherInvokeError{failureText(output.standardOutput, output.standardError, decoded.error())};
+}
+
+}  // namespace backend

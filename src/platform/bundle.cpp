@@ -1,0 +1,21 @@
+#include "platform/bundle.h"
+
+namespace platform {
+
+Bundle bundleForExecutable(const Path& executable) {
+  Bundle bundle;
+  bundle.executableDirectory = executable.parent_path();
+  if (bundle.executableDirectory.empty()) return bundle;
+  Path macos = bundle.executableDirectory;
+  Path contents = macos.parent_path();
+  Path app = contents.parent_path();
+  if (macos.filename() == "MacOS" && contents.filename() == "Contents" && app.extension() == ".app") {
+    bundle.resourceDirectory = contents / "Resources";
+    bundle.infoDictionaryFile = contents / "Info.plist";
+  } else {
+    bundle.resourceDirectory = bundle.executableDirectory;
+  }
+  return bundle;
+}
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+#include <copyfile.h>
+#include <sys/clonefile.h>
+
+#include <cerrno>
+
+#include "platform/file_data.h"
+
+namespace platform::detail {
+
+Status copyFileData(int in, int out, const Path& from, const Path& to) {
+  if (::fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0) return Status::success();
+  return posixError(errno, "无法复制“" + from.string() + "”到“" + to.string() + "”");
+}
+
+std::optional<Status> tryCloneTree(const Path& from, const Path& to) {
+  // On APFS one call clones a whole tree, links, modes and times included.
+  if (::clonefile(from.c_str(), to.c_str(), CLONE_NOFOLLOW) == 0) return Status::success();
+  if (errno == ENOTSUP || errno == EXDEV) return std::nullopt;
+  return posixError(errno, "无法复制“" + from.string() + "”到“" + to.string() + "”");
+}
+
+}  // namespace platform::detail

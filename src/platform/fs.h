@@ -1,0 +1,90 @@
+// The file layer: every file-system operation that the launcher's logic performs goes through `FileSystem`.
+//
+// Locations are `std::filesystem::path` values; a path's text is what child processes are given. Every failing
+// operation returns an `Error` in the POSIX domain whose description names the operation, the path(s) and the
+// system's reason. No operation throws.
+//
+// The real implementation (`PosixFileSystem`) is made once by the application and passed by reference; tests use
+// it against temporary folders, or wrap it to inject faults. Calls are independent of one another: nothing is
+// cached, and the object may be used from any thread.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+
+#include "platform/error.h"
+
+namespace platform {
+
+using Path = std::filesystem::path;
+
+// What a directory walk found at one location. The kind never follows a symbolic link.
+enum class EntryKind : std::uint8_t { regular, directory, symlink, other };
+
+struct WalkEntry {
+  Path path;
+  EntryKind kind;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // True when something exists at `path`, following a final symbolic link: a dangling link counts as absent.
+  virtual bool exists(const Path& path) const = 0;
+
+  // True when anything is at `path`, a symbolic link (dangling or not) included: links are not followed.
+  virtual bool existsWithoutFollowing(const Path& path) const = 0;
+
+  // True when the current user (effective IDs) may execute the entry at `path` (a link is followed).
+  virtual bool isExecutable(const Path& path) const = 0;
+
+  // True when the entry at `path` is a regular file; a symbolic link is not followed, so a link to a regular
+  // file is not one. Fails when the entry's metadata cannot be read (a missing entry included).
+  virtual Result<bool> isRegularFile(const Path& path) const = 0;
+
+  // The canonical absolute path of `path`, every symbolic link resolved. Fails when any part does not exist.
+  virtual Result<Path> canonical(const Path& path) const = 0;
+
+  // Creates `path` and any missing parents. An existing directory at `path` is success; an existing entry of
+  // another kind is a failure.
+  virtual Status createDirectories(const Path& path) = 0;
+
+  // Removes the entry at `path`: a file, a symbolic link (as a link, never followed) or a directory with
+  // everything below it. A missing entry is a failure (ENOENT). Directories inside the tree that lack write or
+  // search permission for the owner are given it so that their contents can go.
+  virtual Status removeTree(const Path& path) = 0;
+
+  // Copies the entry at `from` to `to`, which must not exist; a directory is copied with everything below it.
+  // Symbolic links are copied as links with their target text unchanged (relative, absolute and dangling
+  // alike); permission bits and modification times are kept. Regular files are cloned where the file system
+  // can share their blocks, else copied in the kernel. On failure the partial copy stays where it is.
+  virtual Status copyTree(const Path& from, const Path& to) = 0;
+
+  // Walks everything below `directory`, depth first, parents before their contents, hidden entries included.
+  // A symbolic link is reported and never followed into. Subdirectories that cannot be read are skipped.
+  // `visit` is called once per entry; a failure that it returns stops the walk and is returned. Fails when an
+  // entry's kind cannot be read. `directory` itself is opened even when it is a symbolic link.
+  virtual Status walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const = 0;
+
+  // Replaces the permission bits of the entry at `path` (a link is followed) with `mode`, for example 0755.
+  virtual Status setPermissions(const Path& path, unsigned mode) = 0;
+};
+
+// The operating system's file system.
+class PosixFileSystem final : public FileSystem {
+ public:
+  bool exists(const Path& path) const override;
+  bool existsWithoutFollowing(const Path& path) const override;
+  bool isExecutable(const Path& path) const override;
+  Result<bool> isRegularFile(const Path& path) const override;
+  Result<Path> canonical(const Path& path) const override;
+  Status createDirectories(const Path& path) override;
+  Status removeTree(const Path& path) override;
+  Status copyTree(const Path& from, const Path& to) override;
+  Status walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const override;
+  Status setPermissions(const Path& path, unsigned mode) override;
+};
+
+}  // namespace platform

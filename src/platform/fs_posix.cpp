@@ -1,0 +1,294 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/file_data.h"
+#include "platform/fs.h"
+
+namespace platform {
+namespace {
+
+std::string q(const Path& path) { return "“" + path.string() + "”"; }
+
+// Access and modification times of an entry, in the form that utimensat and futimens take.
+struct Times {
+  explicit Times(const struct stat& st) {
+#if defined(__APPLE__)
+    value[0] = st.st_atimespec;
+    value[1] = st.st_mtimespec;
+#else
+    value[0] = st.st_atim;
+    value[1] = st.st_mtim;
+#endif
+  }
+  operator const struct timespec*() const { return value; }
+  struct timespec value[2];
+};
+
+// Owns one file descriptor.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+int openDirectoryAt(int dirFd, const char* name, bool followLink) {
+  int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+  int fd;
+  do {
+    fd = ::openat(dirFd, name, flags);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Reads the names in an open directory, "." and ".." left out. The descriptor stays open and owned by the caller.
+// Each name comes with the kind that the directory reports, DT_UNKNOWN where it does not know.
+struct DirectoryName {
+  std::string name;
+  unsigned char type;
+};
+
+Status listDirectory(int dirFd, const Path& path, std::vector<DirectoryName>& names) {
+  int copy = ::dup(dirFd);
+  if (copy < 0) return posixError(errno, "无法读取目录" + q(path));
+  DIR* dir = ::fdopendir(copy);
+  if (!dir) {
+    int saved = errno;
+    ::close(copy);
+    return posixError(saved, "无法读取目录" + q(path));
+  }
+  ::rewinddir(dir);
+  errno = 0;
+  while (dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    names.push_back({name, entry->d_type});
+  }
+  int saved = errno;
+  ::closedir(dir);
+  if (saved != 0) return posixError(saved, "无法读取目录" + q(path));
+  return Status::success();
+}
+
+// ---- copy ----
+
+Status copySymlink(int srcDir, const char* srcName, int dstDir, const char* dstName, const struct stat& st,
+                   const Path& from, const Path& to) {
+  std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+  for (;;) {
+    ssize_t n = ::readlinkat(srcDir, srcName, target.data(), target.size());
+    if (n < 0) return posixError(errno, "无法读取符号链接" + q(from));
+    if (static_cast<size_t>(n) < target.size()) {
+      target.resize(static_cast<size_t>(n));
+      break;
+    }
+    target.resize(target.size() * 2);  // the link changed under us; read it again with more room
+  }
+  if (::symlinkat(target.c_str(), dstDir, dstName) != 0) {
+    return posixError(errno, "无法创建符号链接" + q(to));
+  }
+  const Times times(st);
+  // Not every file system keeps times on links; a refusal there loses nothing the runtime needs.
+  if (::utimensat(dstDir, dstName, times, AT_SYMLINK_NOFOLLOW) != 0 && errno != EOPNOTSUPP && errno != ENOTSUP) {
+    return posixError(errno, "无法设置" + q(to) + "的修改时间");
+  }
+  return Status::success();
+}
+
+Status copyRegular(int srcDir, const char* srcName, int dstDir, const char* dstName, const struct stat& st,
+                   const Path& from, const Path& to) {
+  Fd in(::openat(srcDir, srcName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!in.valid()) return posixError(errno, "无法读取" + q(from));
+  Fd out(::openat(dstDir, dstName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!out.valid()) return posixError(errno, "无法创建" + q(to));
+  if (Status copied = detail::copyFileData(in.get(), out.get(), from, to); !copied) return copied;
+  if (::fchmod(out.get(), st.st_mode & 07777) != 0) return posixError(errno, "无法设置" + q(to) + "的权限");
+  const Times times(st);
+  if (::futimens(out.get(), times) != 0) return posixError(errno, "无法设置" + q(to) + "的修改时间");
+  if (::close(out.release()) != 0) return posixError(errno, "无法写入" + q(to));
+  return Status::success();
+}
+
+Status copyEntry(int srcDir, const char* srcName, int dstDir, const char* dstName, const Path& from, const Path& to);
+
+Status copyDirectory(int srcDir, const char* srcName, int dstDir, const char* dstName, const struct stat& st,
+                     const Path& from, const Path& to) {
+  Fd src(openDirectoryAt(srcDir, srcName, false));
+  if (!src.valid()) return posixError(errno, "无法读取目录" + q(from));
+  if (::mkdirat(dstDir, dstName, 0700) != 0) return posixError(errno, "无法创建目录" + q(to));
+  Fd dst(openDirectoryAt(dstDir, dstName, false));
+  if (!dst.valid()) return posixError(errno, "无法打开目录" + q(to));
+
+  std::vector<DirectoryName> names;
+  if (Status listed = listDirectory(src.get(), from, names); !listed) return listed;
+  for (const DirectoryName& entry : names) {
+    const char* name = entry.name.c_str();
+    if (Status copied = copyEntry(src.get(), name, dst.get(), name, from / entry.name, to / entry.name); !copied) {
+      return copied;
+    }
+  }
+  // Mode and times last: writing the contents changed the times, and a read-only mode would have stopped them.
+  if (::fchmod(dst.get(), st.st_mode & 07777) != 0) return posixError(errno, "无法设置" + q(to) + "的权限");
+  const Times times(st);
+  if (::futimens(dst.get(), times) != 0) return posixError(errno, "无法设置" + q(to) + "的修改时间");
+  return Status::success();
+}
+
+Status copyEntry(int srcDir, const char* srcName, int dstDir, const char* dstName, const Path& from, const Path& to) {
+  struct stat st;
+  if (::fstatat(srcDir, srcName, &st, AT_SYMLINK_NOFOLLOW) != 0) return posixError(errno, "无法读取" + q(from));
+  switch (st.st_mode & S_IFMT) {
+    case S_IFREG: return copyRegular(srcDir, srcName, dstDir, dstName, st, from, to);
+    case S_IFDIR: return copyDirectory(srcDir, srcName, dstDir, dstName, st, from, to);
+    case S_IFLNK: return copySymlink(srcDir, srcName, dstDir, dstName, st, from, to);
+    default: return posixError(ENOTSUP, "无法复制特殊文件" + q(from));
+  }
+}
+
+// ---- remove ----
+
+Status removeEntry(int dirFd, const char* name, const Path& path) {
+  struct stat st;
+  if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return posixError(errno, "无法删除" + q(path));
+  if (!S_ISDIR(st.st_mode)) {
+    if (::unlinkat(dirFd, name, 0) != 0) return posixError(errno, "无法删除" + q(path));
+    return Status::success();
+  }
+  // A directory copied read-only (as some packages ship them) must still be replaceable.
+  if ((st.st_mode & S_IRWXU) != S_IRWXU) {
+    if (::fchmodat(dirFd, name, (st.st_mode & 07777) | S_IRWXU, 0) != 0) {
+      return posixError(errno, "无法删除" + q(path));
+    }
+  }
+  Fd dir(openDirectoryAt(dirFd, name, false));
+  if (!dir.valid()) return posixError(errno, "无法删除" + q(path));
+  std::vector<DirectoryName> names;
+  if (Status listed = listDirectory(dir.get(), path, names); !listed) return listed;
+  for (const DirectoryName& entry : names) {
+    if (Status removed = removeEntry(dir.get(), entry.name.c_str(), path / entry.name); !removed) return removed;
+  }
+  if (::unlinkat(dirFd, name, AT_REMOVEDIR) != 0) return posixError(errno, "无法删除" + q(path));
+  return Status::success();
+}
+
+// ---- walk ----
+
+Status walkDirectory(int dirFd, const Path& path, const std::function<Status(const WalkEntry&)>& visit) {
+  std::vector<DirectoryName> names;
+  if (Status listed = listDirectory(dirFd, path, names); !listed) return Status::success();  // unreadable: skip
+  for (const DirectoryName& entry : names) {
+    Path child = path / entry.name;
+    EntryKind kind;
+    switch (entry.type) {
+      case DT_REG: kind = EntryKind::regular; break;
+      case DT_DIR: kind = EntryKind::directory; break;
+      case DT_LNK: kind = EntryKind::symlink; break;
+      case DT_UNKNOWN: {
+        struct stat st;
+        if (::fstatat(dirFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+          return posixError(errno, "无法读取" + q(child) + "的属性");
+        }
+        kind = S_ISREG(st.st_mode)   ? EntryKind::regular
+               : S_ISDIR(st.st_mode) ? EntryKind::directory
+               : S_ISLNK(st.st_mode) ? EntryKind::symlink
+                                     : EntryKind::other;
+        break;
+      }
+      default: kind = EntryKind::other; break;
+    }
+    if (Status visited = visit({child, kind}); !visited) return visited;
+    if (kind == EntryKind::directory) {
+      Fd sub(openDirectoryAt(dirFd, entry.name.c_str(), false));
+      if (!sub.valid()) continue;  // unreadable subdirectory: go on past it
+      if (Status walked = walkDirectory(sub.get(), child, visit); !walked) return walked;
+    }
+  }
+  return Status::success();
+}
+
+}  // namespace
+
+bool PosixFileSystem::exists(const Path& path) const {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool PosixFileSystem::existsWithoutFollowing(const Path& path) const {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool PosixFileSystem::isExecutable(const Path& path) const {
+  return ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
+}
+
+Result<bool> PosixFileSystem::isRegularFile(const Path& path) const {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return posixError(errno, "无法读取" + q(path) + "的属性");
+  return S_ISREG(st.st_mode);
+}
+
+Result<Path> PosixFileSystem::canonical(const Path& path) const {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return posixError(errno, "无法解析路径" + q(path));
+  Path result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+Status PosixFileSystem::createDirectories(const Path& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return Status::success();
+    return posixError(EEXIST, "无法创建目录" + q(path));
+  }
+  Path parent = path.parent_path();
+  if (!parent.empty() && parent != path) {
+    if (Status made = createDirectories(parent); !made) return made;
+  }
+  if (::mkdir(path.c_str(), 0777) != 0) {
+    int saved = errno;
+    if (saved == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::success();
+    return posixError(saved, "无法创建目录" + q(path));
+  }
+  return Status::success();
+}
+
+Status PosixFileSystem::removeTree(const Path& path) { return removeEntry(AT_FDCWD, path.c_str(), path); }
+
+Status PosixFileSystem::copyTree(const Path& from, const Path& to) {
+  if (std::optional<Status> cloned = detail::tryCloneTree(from, to)) return *cloned;
+  return copyEntry(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), from, to);
+}
+
+Status PosixFileSystem::walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const {
+  Fd dir(openDirectoryAt(AT_FDCWD, directory.c_str(), true));
+  if (!dir.valid()) return Status::success();  // nothing to walk
+  return walkDirectory(dir.get(), directory, visit);
+}
+
+Status PosixFileSystem::setPermissions(const Path& path, unsigned mode) {
+  if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) {
+    return posixError(errno, "无法设置" + q(path) + "的权限");
+  }
+  return Status::success();
+}
+
+}  // namespace platform

@@ -1,0 +1,34 @@
+// Child processes: one executable, an argument vector, no shell.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/fs.h"
+
+namespace platform {
+
+// What one finished child left behind.
+struct ProcessOutput {
+  bool exitedNormally = false;  // false when a signal ended it
+  int exitStatus = -1;          // the exit status when it exited normally, else -1
+  int terminationSignal = 0;    // the signal that ended it, else 0
+  std::string standardOutput;   // every byte it wrote there, unchanged
+  std::string standardError;
+};
+
+// Runs `executable` with `arguments` (not including the program name, which is the executable's path) and
+// waits for it. Standard input, the environment and the working directory are the caller's own. Standard output
+// and standard error each go to their own pipe and are drained at the same time, so a child that writes many
+// megabytes to both is never held up.
+//
+// The run ends when the child itself has exited: whatever it wrote is in the pipes by then and is read whole.
+// Descendants that keep the pipes open (a server the child started in the background) are not waited for.
+//
+// Fails, with a readable description naming the executable, only when the child cannot be started (no such
+// file, a directory, no execute permission, not an executable format). Blocks the calling thread; any thread
+// may call it, several at once.
+Result<ProcessOutput> runProcess(const Path& executable, const std::vector<std::string>& arguments);
+
+}  // namespace platform

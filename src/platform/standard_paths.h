@@ -1,0 +1,14 @@
+// Folders of the user's that the system names.
+#pragma once
+
+#include <optional>
+
+#include "platform/fs.h"
+
+namespace platform {
+
+// The user's Application Support folder: ~/Library/Application Support on macOS, the XDG data home
+// (~/.local/share) on Linux. None when the system cannot say. Does not create it. Any thread may call it.
+std::optional<Path> applicationSupportDirectory();
+
+}  // namespace platform

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+
+#include "backend/backend_invoke.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using backend::BackendResult;
+using backend::LauncherInvokeError;
+
+std::string messageOf(const backend::RunOutcome& outcome) {
+  const auto* failure = std::get_if<LauncherInvokeError>(&outcome);
+  return failure ? failure->message : "<success>";
+}
+
+TEST(InvokeBackend, SucceedsOnAValidObjectWhateverTheExitStatus) {
+  auto outcome = backend::invokeBackend(FAKE_BACKEND, "/runtime/scripts/valid-exit1", "check");
+  ASSERT_TRUE(std::holds_alternative<BackendResult>(outcome)) << messageOf(outcome);
+  EXPECT_EQ(std::get<BackendResult>(outcome).status_text, "环境正常");
+
+  auto echoed = backend::invokeBackend(FAKE_BACKEND, "echo-action", "install");
+  ASSERT_TRUE(std::holds_alternative<BackendResult>(echoed));
+  EXPECT_EQ(std::get<BackendResult>(echoed).status_text, "install");
+}
+
+TEST(InvokeBackend, FailureTextComesFromTheScriptsOwnOutput) {
+  struct Row {
+    const char* mode;
+    std::string message;
+  };
+  const std::string valid =
+      R"({"ok": true, "code": "ready", "status_text": "环境正常", "detail_text": "", "show_install": false,)"
+      R"( "enable_launch": true, "target_url": ""})";
+  const Row rows[] = {
+      {"log-then-valid", "starting up\n" + valid + "\nsome diagnostics"},
+      {"traceback", "Traceback (most recent call last):\n  File \"x.py\", line 1\nValueError: boom"},
+      {"nothing", "无法读取后端输出：输出为空，不是有效的 JSON。"},
+      {"whitespace", "无法读取后端输出：输出为空，不是有效的 JSON。"},
+      {"invalid-utf8", "bad \xEF\xBF\xBD( bytes \xEF\xBF\xBD end"},
+      {"signal", "partial output"},
+  };
+  for (const Row& row : rows) {
+    auto outcome = backend::invokeBackend(FAKE_BACKEND, row.mode, "check");
+    EXPECT_EQ(messageOf(outcome), row.message) << row.mode;
+  }
+  auto missingUrl = backend::invokeBackend(FAKE_BACKEND, "missing-target-url", "check");
+  EXPECT_EQ(messageOf(missingUrl).rfind("{\"ok\": true", 0), 0u);
+}
+
+TEST(InvokeBackend, StartFailureCarriesTheStartErrorAndRunsNothing) {
+  auto outcome = backend::invokeBackend("/no/such/python3.11", "script.py", "check");
+  EXPECT_EQ(messageOf(outcome), "无法启动“/no/such/python3.11”：没有那个文件或目录（错误码 2）");
+}
+
+TEST(InvokeBackend, HugeOutputOnBothStreamsBecomesOneMessage) {
+  auto outcome = backend::invokeBackend(FAKE_BACKEND, "megabytes", "check");
+  EXPECT_EQ(messageOf(outcome).size(), 16u * 1024 * 1024 + 1);
+}
+
+TEST(InvokeBackend, ReturnsAtOnceWhenTheScriptLeavesAServerHoldingItsOutput) {
+  testing_support::TempDir dir;
+  auto outcome = backend::invokeBackend(FAKE_BACKEND, "background-holder", (dir / "pid").string());
+  EXPECT_TRUE(std::holds_alternative<BackendResult>(outcome)) << messageOf(outcome);
+  int pid = 0;
+  std::ifstream(dir / "pid") >> pid;
+  if (pid > 0) ::kill(pid, SIGKILL);
+}
+
+}  // namespace

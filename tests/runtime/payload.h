@@ -1,0 +1,30 @@
+// A bundle resources folder with an embedded runtime, and a fake `uname`, for runtime tests.
+#pragma once
+
+#include <string>
+
+#include "runtime/runtime_layout.h"
+#include "support/temp_dir.h"
+
+namespace testing_support {
+
+// Writes "runtime/common" and "runtime/<target>" payloads under `resources`, with a marker text in each file so
+// that a test can tell which copy it sees.
+void writePayloads(const platform::Path& resources, const std::string& marker = "v1",
+                   const std::vector<std::string>& targets = {"macos-arm64", "macos-x86_64"});
+
+// Writes a fake uname that prints `output` (printf format) and exits with `status`.
+platform::Path writeFakeUname(const platform::Path& folder, const std::string& output, int status = 0);
+
+// A temporary world: resources, Application Support and an Arm `uname`.
+struct RuntimeWorld {
+  TempDir dir;
+  platform::PosixFileSystem fileSystem;
+  platform::Path resources = dir / "Launcher.app/Contents/Resources";
+  platform::Path support = dir / "Application Support";
+  platform::Path root = support / "Zovavir Ever Odaravuz" / "runtime";
+  runtime::RuntimeContext context{fileSystem, resources, support, writeFakeUname(dir.path(), "arm64\\n")};
+  RuntimeWorld() { writePayloads(resources); }
+};
+
+}  // namespace testing_support

@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "runtime/payload.h"
+#include "runtime/runtime_target.h"
+
+namespace {
+
+using testing_support::TempDir;
+using testing_support::writeFakeUname;
+
+TEST(RuntimeTarget, HardwareNamesAreComparedWholeAfterTrimmingAndLowerCasing) {
+  struct Row {
+    const char* output;
+    std::optional<std::string> target;
+  };
+  const Row rows[] = {
+      {"arm64\n", "macos-arm64"}, {"aarch64", "macos-arm64"},  {" X86_64 ", "macos-x86_64"},
+      {"amd64\r\n", "macos-x86_64"}, {"AArch64", "macos-arm64"}, {"arm64e", std::nullopt},
+      {"i386", std::nullopt},     {"", std::nullopt},           {"x86_64 x86_64", std::nullopt},
+      {"\u3000arm64\u3000", "macos-arm64"}, {"arm\xFF" "64", std::nullopt},
+  };
+  for (const Row& row : rows) EXPECT_EQ(runtime::runtimeTargetForHardwareName(row.output), row.target) << row.output;
+}
+
+TEST(RuntimeTarget, AsksTheToolAndTrustsOnlyAZeroExit) {
+  TempDir dir;
+  EXPECT_EQ(runtime::detectRuntimeTarget(writeFakeUname(dir.path(), "arm64\\n")), "macos-arm64");
+  EXPECT_EQ(runtime::detectRuntimeTarget(writeFakeUname(dir.path(), " X86_64 ")), "macos-x86_64");
+  EXPECT_EQ(runtime::detectRuntimeTarget(writeFakeUname(dir.path(), "arm64e\\n")), std::nullopt);
+  EXPECT_EQ(runtime::detectRuntimeTarget(writeFakeUname(dir.path(), "")), std::nullopt);
+  EXPECT_EQ(runtime::detectRuntimeTarget(writeFakeUname(dir.path(), "arm64\\n", 1)), std::nullopt);
+  EXPECT_EQ(runtime::detectRuntimeTarget(dir / "no-such-uname"), std::nullopt);
+  platform::Path noisy = dir / "noisy";
+  testing_support::writeScript(noisy, "echo 'error text' >&2; echo amd64");
+  EXPECT_EQ(runtime::detectRuntimeTarget(noisy), "macos-x86_64");
+}
+
+TEST(RuntimeTarget, TheRealToolNamesThisMachine) {
+  EXPECT_TRUE(runtime::detectRuntimeTarget("/usr/bin/uname").has_value());
+}
+
+}  // namespace

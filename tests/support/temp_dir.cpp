@@ -1,0 +1,72 @@
+#include "support/temp_dir.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_support {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "launcher-test-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  platform::PosixFileSystem fileSystem;
+  // Give back write permission anywhere a test took it away, then remove everything.
+  std::error_code ignored;
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) ::chmod(it->path().c_str(), 0755);
+  }
+  (void)fileSystem.removeTree(path_);
+}
+
+void writeFile(const platform::Path& path, std::string_view content, unsigned mode) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.close();
+  ::chmod(path.c_str(), static_cast<mode_t>(mode));
+}
+
+std::string readFile(const platform::Path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+void writeScript(const platform::Path& path, std::string_view body) {
+  writeFile(path, "#!/bin/sh\n" + std::string(body) + "\n", 0755);
+}
+
+int modeOf(const platform::Path& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return -1;
+  return static_cast<int>(st.st_mode & 07777);
+}
+
+bool runningAsRoot() { return ::geteuid() == 0; }
+
+namespace {
+int countEntries(const char* folder) {
+  int count = 0;
+  if (DIR* dir = ::opendir(folder)) {
+    while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
+    ::closedir(dir);
+  }
+  return count;
+}
+}  // namespace
+
+int openDescriptorCount() { return countEntries("/proc/self/fd") - 1; }  // less the one that opendir holds
+int threadCount() { return countEntries("/proc/self/task"); }
+
+}  // namespace testing_support

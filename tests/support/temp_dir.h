@@ -1,0 +1,43 @@
+// Temporary folders and small files for tests. Each TempDir is removed whole when it goes out of scope.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/fs.h"
+
+namespace testing_support {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const platform::Path& path() const { return path_; }
+  platform::Path operator/(std::string_view name) const { return path_ / name; }
+
+ private:
+  platform::Path path_;
+};
+
+// Writes `content` to `path`, making missing parent folders, and sets its mode.
+void writeFile(const platform::Path& path, std::string_view content, unsigned mode = 0644);
+
+// Reads a whole file; empty when it cannot be read.
+std::string readFile(const platform::Path& path);
+
+// Writes a shell script (a "#!/bin/sh" line is prepended) with mode 0755.
+void writeScript(const platform::Path& path, std::string_view body);
+
+// The permission bits of `path` (links not followed), or -1.
+int modeOf(const platform::Path& path);
+
+// True when the tests run as the superuser, who is not stopped by permission bits.
+bool runningAsRoot();
+
+// The number of open file descriptors and threads of this process.
+int openDescriptorCount();
+int threadCount();
+
+}  // namespace testing_support
