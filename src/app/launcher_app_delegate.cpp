@@ -4,9 +4,7 @@
 
 namespace app {
 
-std::string launcherModelSummary() {
-  return std::string("生图：") + kImageModels + "\n生视频：" + kVideoModels;
-}
+std::string launcherModelSummary() { return std::string("生图：") + kImageModels + "\n生视频：" + kVideoModels; }
 
 LauncherAppDelegate::LauncherAppDelegate(const LauncherEnvironment& environment)
     : environment_(environment),

@@ -31,7 +31,8 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
     case backend::BundledPythonStatus::Kind::missing:
       applyStatus("缺少内置 Python 运行时", python.location.string(), SemanticColor::systemRed, false, false, true);
       return;
-    case backend::BundledPythonStatus::Kind::executable: break;
+    case backend::BundledPythonStatus::Kind::executable:
+      break;
   }
 
   const platform::Path script = root.value() / "scripts/launcher_backend.py";
@@ -64,9 +65,9 @@ void LauncherAppDelegate::complete(const backend::RunOutcome& outcome, const std
 }
 
 void LauncherAppDelegate::apply(const backend::BackendResult& payload, const std::string& action) {
-  SemanticColor color = payload.ok ? (payload.code == "installed" ? SemanticColor::systemBlue
-                                                                  : SemanticColor::systemGreen)
-                                   : (payload.show_install ? SemanticColor::systemOrange : SemanticColor::systemRed);
+  SemanticColor color = payload.ok
+                            ? (payload.code == "installed" ? SemanticColor::systemBlue : SemanticColor::systemGreen)
+                            : (payload.show_install ? SemanticColor::systemOrange : SemanticColor::systemRed);
   applyStatus(payload.status_text, payload.detail_text, color, payload.show_install, payload.enable_launch,
               !payload.ok);
   // A fresh install is checked again before anything is launched from it.

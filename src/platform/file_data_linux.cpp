@@ -50,8 +50,8 @@ Status copyFileData(int in, int out, const Path& from, const Path& to) {
     }
     if (n == 0) return Status::success();
     if (errno == EINTR) continue;
-    bool unsupported = errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP ||
-                       errno == EPERM || errno == EBADF;
+    bool unsupported =
+        errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EPERM || errno == EBADF;
     if (unsupported && !copiedAny) return copyByReadWrite(in, out, from, to);
     return posixError(errno, copyFailure(from, to));
   }

@@ -28,7 +28,7 @@ struct Times {
     value[1] = st.st_mtim;
 #endif
   }
-  operator const struct timespec*() const { return value; }
+  operator const struct timespec *() const { return value; }
   struct timespec value[2];
 };
 
@@ -155,10 +155,14 @@ Status copyEntry(int srcDir, const char* srcName, int dstDir, const char* dstNam
   struct stat st;
   if (::fstatat(srcDir, srcName, &st, AT_SYMLINK_NOFOLLOW) != 0) return posixError(errno, "无法读取" + q(from));
   switch (st.st_mode & S_IFMT) {
-    case S_IFREG: return copyRegular(srcDir, srcName, dstDir, dstName, st, from, to);
-    case S_IFDIR: return copyDirectory(srcDir, srcName, dstDir, dstName, st, from, to);
-    case S_IFLNK: return copySymlink(srcDir, srcName, dstDir, dstName, st, from, to);
-    default: return posixError(ENOTSUP, "无法复制特殊文件" + q(from));
+    case S_IFREG:
+      return copyRegular(srcDir, srcName, dstDir, dstName, st, from, to);
+    case S_IFDIR:
+      return copyDirectory(srcDir, srcName, dstDir, dstName, st, from, to);
+    case S_IFLNK:
+      return copySymlink(srcDir, srcName, dstDir, dstName, st, from, to);
+    default:
+      return posixError(ENOTSUP, "无法复制特殊文件" + q(from));
   }
 }
 
@@ -197,9 +201,15 @@ Status walkDirectory(int dirFd, const Path& path, const std::function<Status(con
     Path child = path / entry.name;
     EntryKind kind;
     switch (entry.type) {
-      case DT_REG: kind = EntryKind::regular; break;
-      case DT_DIR: kind = EntryKind::directory; break;
-      case DT_LNK: kind = EntryKind::symlink; break;
+      case DT_REG:
+        kind = EntryKind::regular;
+        break;
+      case DT_DIR:
+        kind = EntryKind::directory;
+        break;
+      case DT_LNK:
+        kind = EntryKind::symlink;
+        break;
       case DT_UNKNOWN: {
         struct stat st;
         if (::fstatat(dirFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -211,7 +221,9 @@ Status walkDirectory(int dirFd, const Path& path, const std::function<Status(con
                                      : EntryKind::other;
         break;
       }
-      default: kind = EntryKind::other; break;
+      default:
+        kind = EntryKind::other;
+        break;
     }
     if (Status visited = visit({child, kind}); !visited) return visited;
     if (kind == EntryKind::directory) {

@@ -89,9 +89,20 @@ std::string decodeUtf8(std::string_view bytes) {
 
 bool isWhitespaceOrNewline(char32_t c) {
   switch (c) {
-    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D:
-    case 0x20: case 0x85: case 0xA0: case 0x1680:
-    case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x20:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
       return true;
     default:
       return c >= 0x2000 && c <= 0x200A;

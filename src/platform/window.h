@@ -64,7 +64,8 @@ class View {
   void addSubview(View& child);
   // Fills the view's background with `color`, following the appearance.
   void setBackgroundColor(SemanticColor color);
-  // Lets the view give up height, down to nothing, when its column has too little room.
+  // Lets the view give up height, down to its minimum (one line for a label), when its column has too little
+  // room for everything.
   void setCompressible(bool compressible);
 
   QWidget* nativeWidget() const;
@@ -129,6 +130,9 @@ class StackView : public View {
   void setAlignment(StackAlignment alignment);
   void setSpacing(double spacing);
   void setDistribution(StackDistribution distribution);
+  // In a vertical stack that has too little room, arranged views of lower priority are detached first (they
+  // keep no room and draw nothing) until the rest fit. Views are required (1000) unless set lower.
+  void setVisibilityPriority(View& view, int priority);
 
  private:
   std::vector<QWidget*> arranged_;

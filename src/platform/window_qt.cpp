@@ -1,16 +1,16 @@
 #include <QAction>
-#include <QClipboard>
 #include <QApplication>
 #include <QBoxLayout>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QLabel>
 #include <QScreen>
 #include <QTextLayout>
 #include <QTimer>
@@ -27,26 +27,31 @@ namespace {
 
 QString qs(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
-bool darkAppearance() {
-  return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
-}
+bool darkAppearance() { return QGuiApplication::palette().color(QPalette::Window).lightness() < 128; }
 
 QColor resolve(SemanticColor color) {
   const QPalette palette = QGuiApplication::palette();
   const bool dark = darkAppearance();
   switch (color) {
-    case SemanticColor::label: return palette.color(QPalette::WindowText);
+    case SemanticColor::label:
+      return palette.color(QPalette::WindowText);
     case SemanticColor::secondaryLabel: {
       QColor text = palette.color(QPalette::WindowText);
       text.setAlphaF(dark ? 0.55f : 0.5f);
       return text;
     }
-    case SemanticColor::link: return dark ? QColor(0x41, 0x9C, 0xFF) : QColor(0x00, 0x68, 0xDA);
-    case SemanticColor::windowBackground: return palette.color(QPalette::Window);
-    case SemanticColor::systemRed: return dark ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
-    case SemanticColor::systemGreen: return dark ? QColor(0x30, 0xD1, 0x58) : QColor(0x28, 0xA7, 0x45);
-    case SemanticColor::systemBlue: return dark ? QColor(0x0A, 0x84, 0xFF) : QColor(0x00, 0x7A, 0xFF);
-    case SemanticColor::systemOrange: return dark ? QColor(0xFF, 0x9F, 0x0A) : QColor(0xF0, 0x8A, 0x00);
+    case SemanticColor::link:
+      return dark ? QColor(0x41, 0x9C, 0xFF) : QColor(0x00, 0x68, 0xDA);
+    case SemanticColor::windowBackground:
+      return palette.color(QPalette::Window);
+    case SemanticColor::systemRed:
+      return dark ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
+    case SemanticColor::systemGreen:
+      return dark ? QColor(0x30, 0xD1, 0x58) : QColor(0x28, 0xA7, 0x45);
+    case SemanticColor::systemBlue:
+      return dark ? QColor(0x0A, 0x84, 0xFF) : QColor(0x00, 0x7A, 0xFF);
+    case SemanticColor::systemOrange:
+      return dark ? QColor(0xFF, 0x9F, 0x0A) : QColor(0xF0, 0x8A, 0x00);
   }
   return palette.color(QPalette::WindowText);
 }
@@ -59,10 +64,18 @@ QFont makeFont(Font font) {
 #endif
   made.setPixelSize(static_cast<int>(std::lround(font.size)));
   switch (font.weight) {
-    case FontWeight::regular: made.setWeight(QFont::Normal); break;
-    case FontWeight::medium: made.setWeight(QFont::Medium); break;
-    case FontWeight::semibold: made.setWeight(QFont::DemiBold); break;
-    case FontWeight::bold: made.setWeight(QFont::Bold); break;
+    case FontWeight::regular:
+      made.setWeight(QFont::Normal);
+      break;
+    case FontWeight::medium:
+      made.setWeight(QFont::Medium);
+      break;
+    case FontWeight::semibold:
+      made.setWeight(QFont::DemiBold);
+      break;
+    case FontWeight::bold:
+      made.setWeight(QFont::Bold);
+      break;
   }
   return made;
 }
@@ -77,7 +90,8 @@ class TextLabel final : public QLabel {
  public:
   explicit TextLabel(bool wraps) : wraps_(wraps) {
     setTextFormat(Qt::PlainText);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // Columns give a label the height its lines need at the width they give it, which may exceed its hint.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     setColor(SemanticColor::label);
   }
 
@@ -154,6 +168,7 @@ class TextLabel final : public QLabel {
     QTextLayout layout(displayText(), font());
     layOut(layout, width());
     for (int i = 0; i < layout.lineCount() && (maxLines_ == 0 || i < maxLines_); ++i) {
+      if (i > 0 && (i + 1) * lineHeight() > height()) break;  // only whole lines when the column gave height
       layout.lineAt(i).draw(&painter, QPointF(0, 0));
     }
   }
@@ -285,6 +300,159 @@ class PlainView final : public QWidget {
   QSize minimumSizeHint() const override { return {0, 0}; }
 };
 
+constexpr const char* kCompressibleProperty = "launcherCompressible";
+
+// A vertical stack. Items are laid out top to bottom at their preferred heights (height for width where they
+// have one), each as wide as the column or, when aligned leading, as wide as it likes up to the column's width.
+// Plain views with no size of their own share the room left over. When the items do not fit, those with the
+// lowest visibility priority are detached (laid out with no size, so they draw nothing) until the rest fit,
+// and then compressible items give height down to their minimum.
+class ColumnLayout final : public QLayout {
+ public:
+  static constexpr int kRequired = 1000;
+
+  explicit ColumnLayout(QWidget* parent) : QLayout(parent) { setContentsMargins(0, 0, 0, 0); }
+  ~ColumnLayout() override {
+    while (QLayoutItem* item = takeAt(0)) delete item;
+  }
+
+  void addItem(QLayoutItem* item) override { entries_.push_back({item, kRequired}); }
+  int count() const override { return static_cast<int>(entries_.size()); }
+  QLayoutItem* itemAt(int index) const override {
+    return index >= 0 && index < count() ? entries_[static_cast<size_t>(index)].item : nullptr;
+  }
+  QLayoutItem* takeAt(int index) override {
+    if (index < 0 || index >= count()) return nullptr;
+    QLayoutItem* item = entries_[static_cast<size_t>(index)].item;
+    entries_.erase(entries_.begin() + index);
+    return item;
+  }
+  Qt::Orientations expandingDirections() const override { return Qt::Vertical | Qt::Horizontal; }
+  void setPriority(QWidget* widget, int priority) {
+    for (Entry& entry : entries_) {
+      if (entry.item->widget() == widget) entry.priority = priority;
+    }
+    invalidate();
+  }
+  void setLeading(bool leading) {
+    leading_ = leading;
+    invalidate();
+  }
+
+  QSize sizeHint() const override {
+    int width = 0;
+    for (const Entry& entry : entries_) {
+      if (!entry.item->isEmpty()) width = std::max(width, entry.item->sizeHint().width());
+    }
+    return {width, heightForWidth(width)};
+  }
+  QSize minimumSize() const override {
+    int width = 0, height = 0, shown = 0;
+    for (const Entry& entry : entries_) {
+      if (entry.item->isEmpty() || entry.priority < kRequired) continue;
+      width = std::max(width, entry.item->minimumSize().width());
+      height += entry.item->minimumSize().height();
+      ++shown;
+    }
+    return {width, height + std::max(0, shown - 1) * spacing()};
+  }
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override {
+    int height = 0, shown = 0;
+    for (const Entry& entry : entries_) {
+      if (entry.item->isEmpty()) continue;
+      height += preferredHeight(entry.item, itemWidth(entry.item, width));
+      ++shown;
+    }
+    return height + std::max(0, shown - 1) * spacing();
+  }
+
+  void setGeometry(const QRect& rect) override {
+    QLayout::setGeometry(rect);
+    struct Placed {
+      QLayoutItem* item;
+      int priority;
+      int width;
+      int height;
+      bool filler;
+      bool detached = false;
+    };
+    std::vector<Placed> placed;
+    for (const Entry& entry : entries_) {
+      if (entry.item->isEmpty()) continue;
+      int width = itemWidth(entry.item, rect.width());
+      bool filler = isFiller(entry.item);
+      placed.push_back({entry.item, entry.priority, width, filler ? 0 : preferredHeight(entry.item, width), filler});
+    }
+    auto total = [&] {
+      int height = 0, shown = 0;
+      for (const Placed& p : placed) {
+        if (p.detached) continue;
+        height += p.height;
+        ++shown;
+      }
+      return height + std::max(0, shown - 1) * spacing();
+    };
+    // Detach the least wanted items first, then let compressible ones give height.
+    while (total() > rect.height()) {
+      Placed* least = nullptr;
+      for (Placed& p : placed) {
+        if (!p.detached && p.priority < kRequired && (!least || p.priority < least->priority)) least = &p;
+      }
+      if (!least) break;
+      least->detached = true;
+    }
+    for (Placed& p : placed) {
+      int excess = total() - rect.height();
+      if (excess <= 0) break;
+      if (p.detached || p.filler) continue;
+      QWidget* widget = p.item->widget();
+      if (!widget || !widget->property(kCompressibleProperty).toBool()) continue;
+      int minimum = std::max(widget->minimumSizeHint().height(), widget->minimumHeight());
+      p.height -= std::min(excess, std::max(0, p.height - minimum));
+    }
+    int fillers = 0;
+    for (const Placed& p : placed) fillers += (p.filler && !p.detached);
+    int spare = std::max(0, rect.height() - total());
+    int y = rect.top();
+    for (Placed& p : placed) {
+      if (p.detached) {
+        p.item->setGeometry(QRect(rect.left(), y, 0, 0));
+        continue;
+      }
+      int height = p.height;
+      if (p.filler && fillers > 0) {
+        height = spare / fillers;
+        spare -= height;
+        --fillers;
+      }
+      p.item->setGeometry(QRect(rect.left(), y, p.width, height));
+      y += height + spacing();
+    }
+  }
+
+ private:
+  struct Entry {
+    QLayoutItem* item;
+    int priority;
+  };
+  static bool isFiller(QLayoutItem* item) {
+    QWidget* widget = item->widget();
+    return widget && widget->sizePolicy().verticalPolicy() == QSizePolicy::Expanding && !widget->layout();
+  }
+  int itemWidth(QLayoutItem* item, int available) const {
+    if (!leading_) return available;
+    return std::min(available, std::max(item->sizeHint().width(), item->minimumSize().width()));
+  }
+  static int preferredHeight(QLayoutItem* item, int width) {
+    if (item->hasHeightForWidth()) return item->heightForWidth(width);
+    return isFiller(item) ? 0 : item->sizeHint().height();
+  }
+
+  std::vector<Entry> entries_;
+  bool leading_ = false;
+};
+
 // A background that follows the appearance.
 class BackgroundFilter final : public QObject {
  public:
@@ -308,14 +476,22 @@ class BackgroundFilter final : public QObject {
 
 const char* colorName(SemanticColor color) {
   switch (color) {
-    case SemanticColor::label: return "label";
-    case SemanticColor::secondaryLabel: return "secondaryLabel";
-    case SemanticColor::link: return "link";
-    case SemanticColor::windowBackground: return "windowBackground";
-    case SemanticColor::systemRed: return "systemRed";
-    case SemanticColor::systemGreen: return "systemGreen";
-    case SemanticColor::systemBlue: return "systemBlue";
-    case SemanticColor::systemOrange: return "systemOrange";
+    case SemanticColor::label:
+      return "label";
+    case SemanticColor::secondaryLabel:
+      return "secondaryLabel";
+    case SemanticColor::link:
+      return "link";
+    case SemanticColor::windowBackground:
+      return "windowBackground";
+    case SemanticColor::systemRed:
+      return "systemRed";
+    case SemanticColor::systemGreen:
+      return "systemGreen";
+    case SemanticColor::systemBlue:
+      return "systemBlue";
+    case SemanticColor::systemOrange:
+      return "systemOrange";
   }
   return "";
 }
@@ -343,11 +519,8 @@ void View::setBackgroundColor(SemanticColor color) {
   widget->installEventFilter(new BackgroundFilter(widget, color));
 }
 void View::setCompressible(bool compressible) {
-  QWidget* widget = nativeWidget();
-  QSizePolicy policy = widget->sizePolicy();
-  policy.setVerticalPolicy(compressible ? QSizePolicy::Ignored : QSizePolicy::Preferred);
-  widget->setSizePolicy(policy);
-  widget->setMinimumHeight(0);
+  nativeWidget()->setProperty(kCompressibleProperty, compressible);
+  nativeWidget()->updateGeometry();
 }
 
 // ---- Label ----
@@ -368,8 +541,7 @@ std::unique_ptr<Label> Label::wrapping(const std::string& text) {
   // Wrapping labels can be selected in the platform's own; here the whole text can be copied from the menu.
   widget->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* copy = new QAction(QStringLiteral("拷贝"), widget);
-  QObject::connect(copy, &QAction::triggered, widget,
-                   [widget] { QApplication::clipboard()->setText(widget->text()); });
+  QObject::connect(copy, &QAction::triggered, widget, [widget] { QApplication::clipboard()->setText(widget->text()); });
   widget->addAction(copy);
   return std::unique_ptr<Label>(new Label(widget));
 }
@@ -430,9 +602,13 @@ bool ProgressIndicator::isAnimating() const { return spinner(*this)->animating()
 
 StackView::StackView(const std::vector<View*>& arranged, Orientation orientation) : View(new QWidget) {
   QWidget* container = nativeWidget();
-  auto* layout = new QBoxLayout(
-      orientation == Orientation::vertical ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight, container);
-  layout->setContentsMargins(0, 0, 0, 0);
+  QLayout* layout;
+  if (orientation == Orientation::vertical) {
+    layout = new ColumnLayout(container);
+  } else {
+    layout = new QBoxLayout(QBoxLayout::LeftToRight, container);
+    layout->setContentsMargins(0, 0, 0, 0);
+  }
   layout->setSpacing(8);
   for (View* view : arranged) {
     layout->addWidget(view->nativeWidget());
@@ -440,7 +616,17 @@ StackView::StackView(const std::vector<View*>& arranged, Orientation orientation
   }
 }
 
+void StackView::setVisibilityPriority(View& view, int priority) {
+  if (auto* column = dynamic_cast<ColumnLayout*>(nativeWidget()->layout())) {
+    column->setPriority(view.nativeWidget(), priority);
+  }
+}
+
 void StackView::setAlignment(StackAlignment alignment) {
+  if (auto* column = dynamic_cast<ColumnLayout*>(nativeWidget()->layout())) {
+    column->setLeading(alignment == StackAlignment::leading);
+    return;
+  }
   auto* layout = static_cast<QBoxLayout*>(nativeWidget()->layout());
   Qt::Alignment align = alignment == StackAlignment::leading   ? Qt::AlignLeft
                         : alignment == StackAlignment::centerY ? Qt::AlignVCenter
@@ -453,8 +639,8 @@ void StackView::setSpacing(double spacing) {
 }
 
 void StackView::setDistribution(StackDistribution distribution) {
-  auto* layout = static_cast<QBoxLayout*>(nativeWidget()->layout());
-  if (distribution != StackDistribution::fillEqually) return;
+  auto* layout = dynamic_cast<QBoxLayout*>(nativeWidget()->layout());
+  if (!layout || distribution != StackDistribution::fillEqually) return;
   int widest = 0;
   for (QWidget* widget : arranged_) widest = std::max(widest, widget->sizeHint().width());
   for (QWidget* widget : arranged_) {
@@ -484,11 +670,20 @@ void activateConstraints(const std::vector<Constraint>& constraints) {
     }
     QMargins margins = layout->contentsMargins();
     switch (constraint.anchor) {
-      case Anchor::leading: margins.setLeft(constant); break;
-      case Anchor::trailing: margins.setRight(-constant); break;
-      case Anchor::top: margins.setTop(constant); break;
-      case Anchor::bottom: margins.setBottom(-constant); break;
-      default: break;
+      case Anchor::leading:
+        margins.setLeft(constant);
+        break;
+      case Anchor::trailing:
+        margins.setRight(-constant);
+        break;
+      case Anchor::top:
+        margins.setTop(constant);
+        break;
+      case Anchor::bottom:
+        margins.setBottom(-constant);
+        break;
+      default:
+        break;
     }
     layout->setContentsMargins(margins);
   }
@@ -542,7 +737,7 @@ void Window::setContentView(View& content) {
 void Window::makeKeyAndOrderFront() {
   QWidget* widget = nativeWidget();
   widget->show();
-  widget->raise();
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) widget->raise();
   widget->activateWindow();
 }
 
@@ -585,7 +780,7 @@ void Application::run() {
 void Application::activateIgnoringOtherApps() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (!widget->isVisible()) continue;
-    widget->raise();
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) widget->raise();
     widget->activateWindow();
   }
 }

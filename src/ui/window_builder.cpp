@@ -58,20 +58,16 @@ void LauncherAppDelegate::buildWindow() {
   auto version = styledLabel(Label::plain("版本 " + environment_.launcherVersionText), {12, FontWeight::medium},
                              SemanticColor::secondaryLabel);
   version->setIdentifier("versionLabel");
-  auto header = stack({heading.get(), subtitle.get(), version.get()}, Orientation::vertical, 4,
-                      StackAlignment::leading);
+  auto header =
+      stack({heading.get(), subtitle.get(), version.get()}, Orientation::vertical, 4, StackAlignment::leading);
 
-  auto modelsTitle =
-      styledLabel(Label::plain("可调用模型"), {12, FontWeight::semibold}, SemanticColor::secondaryLabel);
+  auto modelsTitle = styledLabel(Label::plain("可调用模型"), {12, FontWeight::semibold}, SemanticColor::secondaryLabel);
   auto modelsText =
       styledLabel(Label::wrapping(launcherModelSummary()), {12, FontWeight::regular}, SemanticColor::secondaryLabel);
   modelsText->setMaximumNumberOfLines(3);
   modelsText->setLineBreakMode(LineBreakMode::wordWrapping);
   modelsText->setIdentifier("modelsLabel");
   auto models = stack({modelsTitle.get(), modelsText.get()}, Orientation::vertical, 3, StackAlignment::leading);
-  // When every optional row shows at once the column is taller than the window: the model list gives way
-  // first, so that the heading, the status, the buttons and the footer always stay whole.
-  models->setCompressible(true);
 
   statusLabel->setIdentifier("statusLabel");
   statusLabel->setFont({15, FontWeight::semibold});
@@ -83,6 +79,7 @@ void LauncherAppDelegate::buildWindow() {
   detailLabel->setMaximumNumberOfLines(3);
   detailLabel->setLineBreakMode(LineBreakMode::wordWrapping);
   detailLabel->setHidden(true);
+  detailLabel->setCompressible(true);
 
   activity->setIdentifier("activity");
   activity->setDisplayedWhenStopped(false);
@@ -98,16 +95,15 @@ void LauncherAppDelegate::buildWindow() {
   auto buttonsRow = stack({checkButton.get(), launchButton.get()}, Orientation::horizontal, 12, StackAlignment::fill);
   buttonsRow->setDistribution(platform::ui::StackDistribution::fillEqually);
   View activityFiller;
-  auto activityRow =
-      stack({activity.get(), &activityFiller}, Orientation::horizontal, 8, StackAlignment::centerY);
+  auto activityRow = stack({activity.get(), &activityFiller}, Orientation::horizontal, 8, StackAlignment::centerY);
 
   auto copyright = styledLabel(Label::plain(kCopyrightText), {13, FontWeight::medium}, SemanticColor::secondaryLabel);
   auto website = linkLabel(kWebsiteHost, kWebsiteUrl);
   website->setIdentifier("websiteLink");
   auto contact = styledLabel(Label::plain(std::string("QQ交流群：") + kChatGroupNumber), {13, FontWeight::medium},
                              SemanticColor::secondaryLabel);
-  auto footer = stack({copyright.get(), website.get(), contact.get()}, Orientation::vertical, 2,
-                      StackAlignment::leading);
+  auto footer =
+      stack({copyright.get(), website.get(), contact.get()}, Orientation::vertical, 2, StackAlignment::leading);
 
   View bottomSpacer;
   StackView column({header.get(), models.get(), statusLabel.get(), detailLabel.get(), buttonsRow.get(),
@@ -115,6 +111,12 @@ void LauncherAppDelegate::buildWindow() {
                    Orientation::vertical);
   column.setAlignment(StackAlignment::leading);
   column.setSpacing(14);
+  // When every optional row shows at once the column is taller than the window. Then the model list gives way
+  // first, next the activity row (its spinner draws nothing while the install button shows, since the two are
+  // never shown together), and last the detail text's final lines: the heading, the status line, the buttons
+  // and the footer always stay whole.
+  column.setVisibilityPriority(*models, 250);
+  column.setVisibilityPriority(*activityRow, 500);
   content.addSubview(column);
 
   platform::ui::activateConstraints({

@@ -21,7 +21,8 @@ TEST(DecodeBackendResult, ReadsAllSevenMembers) {
 
   auto escaped = backend::decodeBackendResult(
       R"( {"target_url":"","enable_launch":false,"show_install":true,"detail_text":"\u5c9a\n\"q\"",)"
-      R"("status_text":"","code":"","ok":false,"extra":{"x":[1,2,null]}} )" "\n");
+      R"("status_text":"","code":"","ok":false,"extra":{"x":[1,2,null]}} )"
+      "\n");
   ASSERT_TRUE(escaped.ok());
   EXPECT_EQ(escaped.value().detail_text, "岚\n\"q\"");
   EXPECT_TRUE(escaped.value().show_install);
@@ -46,8 +47,8 @@ TEST(DecodeBackendResult, RejectsWhatTheContractForbids) {
        backend::kDataCorruptedCode, ""},
       {"null url", replaced(kValid, "\"http://127.0.0.1:8188\"", "null"), backend::kDataCorruptedCode,
        "无法读取后端输出：成员“target_url”为 null，应为字符串。"},
-      {"missing url", replaced(kValid, ",\"target_url\":\"http://127.0.0.1:8188\"", ""),
-       backend::kValueNotFoundCode, "无法读取后端输出：缺少成员“target_url”。"},
+      {"missing url", replaced(kValid, ",\"target_url\":\"http://127.0.0.1:8188\"", ""), backend::kValueNotFoundCode,
+       "无法读取后端输出：缺少成员“target_url”。"},
       {"name case differs", replaced(kValid, "\"status_text\"", "\"Status_text\""), backend::kValueNotFoundCode,
        "无法读取后端输出：缺少成员“status_text”。"},
       {"comment", "/* c */" + kValid, backend::kDataCorruptedCode, ""},

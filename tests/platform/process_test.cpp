@@ -71,15 +71,15 @@ TEST(RunProcess, StartFailuresAreReadable) {
     int code;
     const char* reason;
   };
-  for (const Row& row : {Row{dir / "missing", ENOENT, "没有那个文件或目录"}, Row{dir.path(), EACCES, "权限不够"},
-                         Row{dir / "not-executable", EACCES, "权限不够"},
-                         Row{dir / "no-format", ENOEXEC, "可执行文件格式错误"}}) {
+  for (const Row& row :
+       {Row{dir / "missing", ENOENT, "没有那个文件或目录"}, Row{dir.path(), EACCES, "权限不够"},
+        Row{dir / "not-executable", EACCES, "权限不够"}, Row{dir / "no-format", ENOEXEC, "可执行文件格式错误"}}) {
     if (row.path == dir / "not-executable" && testing_support::runningAsRoot()) continue;
     auto run = platform::runProcess(row.path, {"x"});
     ASSERT_FALSE(run.ok()) << row.path;
     EXPECT_EQ(run.error().code(), row.code) << row.path;
-    EXPECT_EQ(run.error().localizedDescription(), "无法启动“" + row.path.string() + "”：" + row.reason +
-                                                      "（错误码 " + std::to_string(row.code) + "）");
+    EXPECT_EQ(run.error().localizedDescription(),
+              "无法启动“" + row.path.string() + "”：" + row.reason + "（错误码 " + std::to_string(row.code) + "）");
   }
 }
 

@@ -30,8 +30,7 @@ TEST(DecodeUtf8, ReplacesEachMaximalIllFormedSubsequence) {
 TEST(Trim, RemovesThePlatformWhitespaceAndNewlineSetAtBothEndsOnly) {
   EXPECT_EQ(platform::trimWhitespaceAndNewlines(" \t\n\r\v\f a \n b \n"), "a \n b");
   EXPECT_EQ(platform::trimWhitespaceAndNewlines("\u3000岚栖\u3000"), "岚栖");
-  EXPECT_EQ(platform::trimWhitespaceAndNewlines("\u00A0\u1680\u2000\u200A\u202F\u205F\u2028\u2029\u0085x\u2003"),
-            "x");
+  EXPECT_EQ(platform::trimWhitespaceAndNewlines("\u00A0\u1680\u2000\u200A\u202F\u205F\u2028\u2029\u0085x\u2003"), "x");
   // Zero-width space and BOM are not white space here.
   EXPECT_EQ(platform::trimWhitespaceAndNewlines("\u200Bx\uFEFF"), "\u200Bx\uFEFF");
   EXPECT_EQ(platform::trimWhitespaceAndNewlines(" \n\u3000 "), "");

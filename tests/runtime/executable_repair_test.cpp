@@ -48,7 +48,7 @@ TEST(RepairExecutableBits, NeverChangesFilesOutsideTheRuntimeRoot) {
   platform::Path root = world / "root";
   std::filesystem::create_directories(root / "python");
   std::filesystem::create_directory_symlink(world / "system/bin", root / "python/bin");  // python/bin leads out
-  std::filesystem::create_directory_symlink(world / "system", root / "ffmpeg");         // ffmpeg/bin lies under a link out
+  std::filesystem::create_directory_symlink(world / "system", root / "ffmpeg");  // ffmpeg/bin lies under a link out
 
   ASSERT_TRUE(runtime::repairManagedRuntimeExecutables(fs, root).ok());
   EXPECT_EQ(modeOf(world / "system/bin/setuid-tool"), 04755);

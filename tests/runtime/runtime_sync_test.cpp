@@ -118,7 +118,7 @@ TEST(SyncEmbeddedRuntime, FileSystemErrorsPassThroughAndStopThePlan) {
   EXPECT_NE(readFile(world.root / "python/bin/python3.11").find("v2"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(world.root / "wheelhouse"));
   EXPECT_EQ(readFile(world.root / "ffmpeg/bin/ffmpeg"), "#!/bin/sh\n# v1\n");
-  EXPECT_EQ(modeOf(world.root / "ffmpeg/bin/ffmpeg"), 0600);    // no repair ran
+  EXPECT_EQ(modeOf(world.root / "ffmpeg/bin/ffmpeg"), 0600);  // no repair ran
   EXPECT_EQ(modeOf(world.root / "python/bin/python3.11"), 0644);
 
   testing_support::writeFile(world.dir / "v2/runtime/macos-arm64/wheelhouse/w.whl", "v2");

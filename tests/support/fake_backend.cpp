@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
   }
   if (mode == "missing-target-url") {
     writeAll(1, R"({"ok": true, "code": "", "status_text": "", "detail_text": "", "show_install": false,)"
-                R"( "enable_launch": false})" "\n");
+                R"( "enable_launch": false})"
+                "\n");
     return 0;
   }
   if (mode == "traceback") {

@@ -1,0 +1,84 @@
+#include "ui/launcher_world.h"
+
+#include <QApplication>
+#include <QProgressBar>
+#include <QTest>
+
+#include <nlohmann/json.hpp>
+
+namespace testing_support {
+
+LauncherWorld::LauncherWorld() : environment{files.context, "dev"} {
+  for (const char* target : {"macos-arm64", "macos-x86_64"}) {
+    platform::Path bin = files.resources / "runtime" / target / "python" / "bin";
+    std::filesystem::remove(bin / "python3");
+    writeFile(bin / "python3.11", "#!/bin/sh\nexec /bin/sh \"$@\"\n", 0644);
+  }
+  setBackendResult(true, "ready", "环境正常", "", false, true);
+  delegate = std::make_unique<LauncherAppDelegate>(environment);
+}
+
+LauncherWorld::~LauncherWorld() {
+  waitUntilIdle(30000);
+  delegate.reset();
+}
+
+void LauncherWorld::setBackendScript(const std::string& shellBody) {
+  writeFile(files.resources / "runtime/common/scripts/launcher_backend.py", shellBody + "\n", 0644);
+}
+
+std::string resultJson(bool ok, const std::string& code, const std::string& status, const std::string& detail,
+                       bool showInstall, bool enableLaunch, const std::string& targetUrl) {
+  nlohmann::json object = {{"ok", ok},
+                           {"code", code},
+                           {"status_text", status},
+                           {"detail_text", detail},
+                           {"show_install", showInstall},
+                           {"enable_launch", enableLaunch},
+                           {"target_url", targetUrl}};
+  return object.dump();
+}
+
+void LauncherWorld::setBackendResult(bool ok, const std::string& code, const std::string& status,
+                                     const std::string& detail, bool showInstall, bool enableLaunch,
+                                     const std::string& targetUrl) {
+  writeFile(files.dir / "result.json", resultJson(ok, code, status, detail, showInstall, enableLaunch, targetUrl));
+  setBackendScript("cat '" + (files.dir / "result.json").string() + "'");
+}
+
+void LauncherWorld::launch() { delegate->applicationDidFinishLaunching(); }
+
+QWidget* LauncherWorld::window() const {
+  QWidget* status = widget("statusLabel");
+  return status ? status->window() : nullptr;
+}
+
+QWidget* LauncherWorld::widget(const char* name) const {
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (QWidget* found = top->findChild<QWidget*>(name)) return found;
+  }
+  return nullptr;
+}
+
+QPushButton* LauncherWorld::button(const char* name) const { return qobject_cast<QPushButton*>(widget(name)); }
+QLabel* LauncherWorld::label(const char* name) const { return qobject_cast<QLabel*>(widget(name)); }
+
+QString LauncherWorld::statusColor() const { return label("statusLabel")->property("semanticColor").toString(); }
+
+bool LauncherWorld::spinnerTurning() const {
+  auto* spinner = qobject_cast<QProgressBar*>(widget("activity"));
+  return spinner && spinner->maximum() == 0;
+}
+
+bool LauncherWorld::waitUntilIdle(int timeoutMs) {
+  QPushButton* check = button("checkButton");
+  if (!check) return true;
+  return QTest::qWaitFor([&] { return check->isEnabled() && !spinnerTurning(); }, timeoutMs);
+}
+
+bool LauncherWorld::clickAndWait(const char* name, int timeoutMs) {
+  QTest::mouseClick(button(name), Qt::LeftButton);
+  return waitUntilIdle(timeoutMs);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,57 @@
+// A launcher delegate over temporary folders: a bundle payload whose "interpreter" is /bin/sh, so that each
+// test's backend script is a small shell script, an Application Support folder and a fake uname.
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+#include <memory>
+
+#include "app/launcher_app_delegate.h"
+#include "runtime/payload.h"
+
+namespace app {
+struct LauncherAppDelegateProbe {
+  static bool desiredLaunchEnabled(const LauncherAppDelegate& d) { return d.desiredLaunchEnabled; }
+  static bool desiredInstallVisible(const LauncherAppDelegate& d) { return d.desiredInstallVisible; }
+};
+}  // namespace app
+
+namespace testing_support {
+
+using app::LauncherAppDelegate;
+using app::LauncherEnvironment;
+
+class LauncherWorld {
+ public:
+  LauncherWorld();
+  ~LauncherWorld();
+
+  // Replaces the backend script in the bundle payload (it is copied on the next press).
+  void setBackendScript(const std::string& shellBody);
+  // A backend that prints this JSON result.
+  void setBackendResult(bool ok, const std::string& code, const std::string& status, const std::string& detail,
+                        bool showInstall, bool enableLaunch, const std::string& targetUrl = "");
+  // Builds the window, as at launch.
+  void launch();
+
+  QWidget* window() const;
+  QPushButton* button(const char* name) const;
+  QLabel* label(const char* name) const;
+  QWidget* widget(const char* name) const;
+  QString statusColor() const;
+  bool spinnerTurning() const;
+  // Clicks a button as a user would and waits until the window is idle again.
+  bool clickAndWait(const char* name, int timeoutMs = 20000);
+  bool waitUntilIdle(int timeoutMs = 20000);
+
+  RuntimeWorld files;
+  LauncherEnvironment environment;
+  std::unique_ptr<LauncherAppDelegate> delegate;
+};
+
+std::string resultJson(bool ok, const std::string& code, const std::string& status, const std::string& detail,
+                       bool showInstall, bool enableLaunch, const std::string& targetUrl);
+
+}  // namespace testing_support
