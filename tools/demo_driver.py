@@ -1,0 +1,103 @@
+#!/usr/bin/python3
+"""Drives the running launcher through its real window as a user would, and saves a screenshot of each state.
+
+Finds the buttons through the accessibility tree (AT-SPI), moves the mouse onto each and clicks it (xdotool),
+waits until the window is idle again, and saves the window to PNG files (ImageMagick's import).
+Usage: demo_driver.py <screenshot folder>
+"""
+import os
+import subprocess
+import sys
+import time
+
+import pyatspi
+
+STEPS = [("检测环境", "check"), ("一键安装环境", "install"), ("检测环境", "check-again"), ("启动", "launch")]
+TIMEOUT = 300
+
+
+def walk(node):
+    yield node
+    for index in range(node.childCount):
+        child = node.getChildAtIndex(index)
+        if child is not None:
+            yield from walk(child)
+
+
+def launcher():
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        desktop = pyatspi.Registry.getDesktop(0)
+        for index in range(desktop.childCount):
+            app = desktop.getChildAtIndex(index)
+            if app is not None and app.name == "LanqiLauncher":
+                for node in walk(app):
+                    if node.getRoleName() == "push button" and node.name == "检测环境":
+                        return app
+        time.sleep(0.2)
+    sys.exit("the launcher's window did not appear")
+
+
+def find(app, role, name=None):
+    for node in walk(app):
+        if node.getRoleName() == role and (name is None or node.name == name):
+            return node
+    return None
+
+
+def usable(node):
+    states = node.getState()
+    return states.contains(pyatspi.STATE_ENABLED) and states.contains(pyatspi.STATE_SHOWING)
+
+
+def wait_for(predicate, what):
+    deadline = time.monotonic() + TIMEOUT
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(0.1)
+    sys.exit("timed out waiting for " + what)
+
+
+def click(node):
+    x, y, width, height = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    subprocess.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "1"], check=True)
+
+
+def status_text(app):
+    """The status line: the label that follows the model list."""
+    labels = [node.name for node in walk(app) if node.getRoleName() == "label" and node.name]
+    for index, text in enumerate(labels[:-1]):
+        if text.startswith("生图："):
+            return labels[index + 1]
+    return ""
+
+
+def screenshot(app, path):
+    frame = app.getChildAtIndex(0)  # the launcher's one window
+    x, y, width, height = frame.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, x, y), "+repage", path],
+                   check=True)
+
+
+def main():
+    folder = sys.argv[1]
+    os.makedirs(folder, exist_ok=True)
+    app = launcher()
+    screenshot(app, os.path.join(folder, "0-idle.png"))
+    for number, (title, name) in enumerate(STEPS, start=1):
+        button = find(app, "push button", title)
+        wait_for(lambda: button is not None and usable(button), "“%s” to be usable" % title)
+        click(button)
+        check = find(app, "push button", "检测环境")
+        time.sleep(0.3)
+        wait_for(lambda: usable(check), "the window to be idle after “%s”" % title)
+        time.sleep(0.3)
+        path = os.path.join(folder, "%d-%s.png" % (number, name))
+        screenshot(app, path)
+        print("%s → %s (%s)" % (title, status_text(app), path), flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
