@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sys/mount.h>
+
 #include "ui/launcher_world.h"
 
 using app::LauncherAppDelegateProbe;
@@ -326,6 +328,36 @@ class LauncherWindowTest : public QObject {
     QVERIFY(launch->state().disabled);
     QCOMPARE(QAccessible::queryAccessibleInterface(world.label("statusLabel"))->text(QAccessible::Name),
              QStringLiteral("点击“检测环境”开始"));
+  }
+
+  void aFullDiskIsShownAndTheNextPressAfterSpaceIsFreedSucceeds() {
+    LauncherWorld world;
+    platform::Path support = world.files.support;
+    std::filesystem::create_directories(support);
+    if (::mount("tmpfs", support.c_str(), "tmpfs", 0, "size=1m") != 0) {
+      QSKIP("cannot mount a size-limited tmpfs here (needs CAP_SYS_ADMIN); the fault-injection tests cover this");
+    }
+    struct Unmount {
+      platform::Path path;
+      ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{support};
+    testing_support::writeFile(support / "Other App/settings.json", "{\"keep\": true}");
+    testing_support::writeFile(world.files.resources / "runtime/macos-arm64/wheelhouse/big.whl",
+                               std::string(3 * 1024 * 1024, 'w'));
+    world.launch();
+
+    QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);
+    QCOMPARE(world.label("statusLabel")->text(), QStringLiteral("未找到可用运行时"));
+    QCOMPARE(world.statusColor(), QStringLiteral("systemRed"));
+    QVERIFY2(world.label("detailLabel")->text().contains(QStringLiteral("磁盘空间不足")),
+             qPrintable(world.label("detailLabel")->text()));
+    QCOMPARE(testing_support::readFile(support / "Other App/settings.json"), std::string("{\"keep\": true}"));
+    QVERIFY(std::filesystem::exists(world.files.resources / "runtime/macos-arm64/wheelhouse/big.whl"));
+
+    QCOMPARE(::mount("tmpfs", support.c_str(), "tmpfs", MS_REMOUNT, "size=16m"), 0);
+    QVERIFY(world.clickAndWait("checkButton"));
+    QCOMPARE(world.label("statusLabel")->text(), QStringLiteral("环境正常"));
+    QCOMPARE(world.statusColor(), QStringLiteral("systemGreen"));
   }
 
   void closingTheWindowEndsTheApplication() {
