@@ -3,10 +3,13 @@
 //
 // Usage: sync_bench [folder] [megabytes]   (default: a fresh folder under the system's temporary folder, 200)
 // Prints the median of 5 rounds of each method and its ratio to `rm -rf` + `cp -a`.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -62,16 +65,34 @@ size_t makePayload(const Path& resources, size_t megabytes) {
   return files + 2;
 }
 
-template <class F>
-double medianMs(F&& round) {
-  std::vector<double> times;
-  for (int i = 0; i < 5; ++i) {
-    auto start = std::chrono::steady_clock::now();
-    round();
-    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+// Processor time (user and system) of this process and its finished children, in milliseconds.
+double cpuMs() {
+  double total = 0;
+  for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+    struct rusage usage;
+    ::getrusage(who, &usage);
+    total += usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 + usage.ru_stime.tv_sec * 1e3 +
+             usage.ru_stime.tv_usec / 1e3;
   }
+  return total;
+}
+
+struct Times {
+  double wallMs;
+  double cpuMs;
+};
+
+Times measure(const std::function<void()>& round) {
+  auto start = std::chrono::steady_clock::now();
+  double cpuStart = cpuMs();
+  round();
+  return {std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(),
+          cpuMs() - cpuStart};
+}
+
+double median(std::vector<double> times) {
   std::sort(times.begin(), times.end());
-  return times[2];
+  return times[times.size() / 2];
 }
 
 std::string shellQuote(const Path& path) { return "'" + path.string() + "'"; }
@@ -92,21 +113,14 @@ int main(int argc, char** argv) {
   const char* common[] = {"README.md", "requirements.txt", "scripts", "web_lite3"};
   const char* target[] = {"python", "wheelhouse", "ffmpeg"};
 
-  // Each method replaces a complete earlier copy, as every press does.
-  if (!runtime::syncEmbeddedRuntime(context, ours, "macos-arm64").ok()) return 1;
-  double oursMs = medianMs([&] {
-    if (!runtime::syncEmbeddedRuntime(context, ours, "macos-arm64").ok()) std::abort();
-  });
-
   std::string script = "set -e; mkdir -p " + shellQuote(cp) + "; cd " + shellQuote(cp) + "; ";
-  for (const char* name : common)
+  for (const char* name : common) {
     script += "rm -rf " + std::string(name) + "; cp -a " + shellQuote(resources / "runtime/common" / name) + " .; ";
-  for (const char* name : target)
+  }
+  for (const char* name : target) {
     script +=
         "rm -rf " + std::string(name) + "; cp -a " + shellQuote(resources / "runtime/macos-arm64" / name) + " .; ";
-  (void)platform::runProcess("/bin/sh", {"-c", script});
-  double cpMs = medianMs([&] { (void)platform::runProcess("/bin/sh", {"-c", script}); });
-
+  }
   auto plainRound = [&] {
     fs::create_directories(plain);
     for (const char* name : common) {
@@ -120,13 +134,35 @@ int main(int argc, char** argv) {
                fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     }
   };
-  plainRound();
-  double plainMs = medianMs(plainRound);
+  const std::function<void()> methods[] = {
+      [&] {
+        (void)platform::runProcess("/bin/sh", {"-c", script});
+      },
+      plainRound,
+      [&] {
+        if (!runtime::syncEmbeddedRuntime(context, ours, "macos-arm64").ok()) std::abort();
+      },
+  };
+  // Every method replaces a complete earlier copy, as every press does. The methods take turns, starting with a
+  // different one each round, so that the file system's background writing burdens them alike.
+  for (const auto& method : methods) method();
+  std::vector<double> wall[3], cpu[3];
+  for (int round = 0; round < 5; ++round) {
+    for (int k = 0; k < 3; ++k) {
+      int which = (round + k) % 3;
+      Times times = measure(methods[which]);
+      wall[which].push_back(times.wallMs);
+      cpu[which].push_back(times.cpuMs);
+    }
+  }
 
-  std::printf("%-44s %9s %8s\n", "method (median of 5)", "ms", "ratio");
-  std::printf("%-44s %9.1f %8.2f\n", "rm -rf + cp -a (baseline)", cpMs, 1.0);
-  std::printf("%-44s %9.1f %8.2f\n", "std::filesystem remove_all + copy", plainMs, plainMs / cpMs);
-  std::printf("%-44s %9.1f %8.2f\n", "syncEmbeddedRuntime (remove, clone/copy, repair)", oursMs, oursMs / cpMs);
+  const char* names[] = {"rm -rf + cp -a (baseline)", "std::filesystem remove_all + copy",
+                         "syncEmbeddedRuntime (remove, clone/copy, repair)"};
+  std::printf("%-50s %9s %6s %9s %6s\n", "method (median of 5)", "wall ms", "ratio", "cpu ms", "ratio");
+  for (int which = 0; which < 3; ++which) {
+    std::printf("%-50s %9.1f %6.2f %9.1f %6.2f\n", names[which], median(wall[which]),
+                median(wall[which]) / median(wall[0]), median(cpu[which]), median(cpu[which]) / median(cpu[0]));
+  }
   fs::remove_all(base);
   return 0;
 }

@@ -29,8 +29,11 @@ void writeAll(int fd, const std::string& text) {
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   std::string action = argc > 2 ? argv[2] : "";
-  // The mode may be given as a path (the launcher passes the script's path); its last component counts.
-  if (auto slash = mode.rfind('/'); slash != std::string::npos) mode = mode.substr(slash + 1);
+  // The launcher passes the script's path: an existing file holds the mode, else the path's last component is it.
+  if (std::ifstream script(mode); script && (script >> mode)) {
+  } else if (auto slash = mode.rfind('/'); slash != std::string::npos) {
+    mode = mode.substr(slash + 1);
+  }
 
   if (mode == "valid") {
     writeAll(1, std::string(kValid) + "\n");
@@ -79,6 +82,19 @@ int main(int argc, char** argv) {
       writeAll(2, chunk);
     }
     return 3;
+  }
+  if (mode == "two-megabytes") {
+    std::string chunk(64 * 1024, 'y');
+    for (int i = 0; i < 32; ++i) {
+      writeAll(1, chunk);
+      writeAll(2, chunk);
+    }
+    return 0;
+  }
+  if (mode == "garbage") {
+    writeAll(1, "{\"ok\": tru");
+    writeAll(2, "half an object\n");
+    return 0;
   }
   if (mode == "signal") {
     writeAll(1, "partial output");
