@@ -38,4 +38,7 @@ struct InfoValue {
 // `other`. Never fails otherwise; any thread may call it.
 InfoValue readInfoDictionaryValue(const Path& plistFile, std::string_view key);
 
+// The same, from the property list's text.
+InfoValue infoDictionaryValue(std::string_view plistXml, std::string_view key);
+
 }  // namespace platform

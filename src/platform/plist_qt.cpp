@@ -8,7 +8,12 @@ namespace platform {
 InfoValue readInfoDictionaryValue(const Path& plistFile, std::string_view key) {
   QFile file(QString::fromStdString(plistFile.string()));
   if (!file.open(QIODevice::ReadOnly)) return {};
-  QXmlStreamReader xml(&file);
+  QByteArray xml = file.readAll();
+  return infoDictionaryValue(std::string_view(xml.constData(), static_cast<size_t>(xml.size())), key);
+}
+
+InfoValue infoDictionaryValue(std::string_view plistXml, std::string_view key) {
+  QXmlStreamReader xml(QByteArray(plistXml.data(), static_cast<qsizetype>(plistXml.size())));
   const QString wanted = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
 
   // <plist><dict> <key>…</key> <value/> … </dict></plist>: only the top-level dictionary's pairs count.
