@@ -11,6 +11,7 @@
 
 #include "platform/file_data.h"
 #include "platform/fs.h"
+#include "platform/unique_fd.h"
 
 namespace platform {
 namespace {
@@ -32,22 +33,7 @@ struct Times {
   struct timespec value[2];
 };
 
-// Owns one file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
+using Fd = detail::UniqueFd;
 
 int openDirectoryAt(int dirFd, const char* name, bool followLink) {
   int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);

@@ -13,27 +13,14 @@
 #include <cerrno>
 
 #include "platform/process.h"
+#include "platform/unique_fd.h"
 
 extern "C" char** environ;
 
 namespace platform {
 namespace {
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
+using Fd = detail::UniqueFd;
 
 bool makePipe(Fd& readEnd, Fd& writeEnd) {
   int fds[2];
