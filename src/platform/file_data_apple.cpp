@@ -7,7 +7,7 @@
 
 namespace platform::detail {
 
-Status copyFileData(int in, int out, const Path& from, const Path& to) {
+Status copyFileData(int in, int out, off_t, CopyHints&, const Path& from, const Path& to) {
   if (::fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0) return Status::success();
   return posixError(errno, "无法复制“" + from.string() + "”到“" + to.string() + "”");
 }

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,22 +38,34 @@ Status copyByReadWrite(int in, int out, const Path& from, const Path& to) {
 
 }  // namespace
 
-Status copyFileData(int in, int out, const Path& from, const Path& to) {
-  // A reflink shares the blocks (btrfs, XFS, bcachefs): one call, no data moved.
-  if (::ioctl(out, FICLONE, in) == 0) return Status::success();
+Status copyFileData(int in, int out, off_t size, CopyHints& hints, const Path& from, const Path& to) {
+  if (size == 0) return copyByReadWrite(in, out, from, to);  // empty, or a file whose size the system hides
+  // A reflink shares the blocks (btrfs, XFS, bcachefs): one call, no data moved. Where the file system says it
+  // cannot, the rest of this copy does not ask again.
+  if (!hints.cloneUnsupported) {
+    if (::ioctl(out, FICLONE, in) == 0) return Status::success();
+    if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EXDEV || errno == EINVAL) hints.cloneUnsupported = true;
+  }
+  if (hints.kernelCopyUnsupported) return copyByReadWrite(in, out, from, to);
 
-  bool copiedAny = false;
+  off_t copied = 0;
   for (;;) {
     ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
     if (n > 0) {
-      copiedAny = true;
+      copied += n;
+      // Done at the known size, unless the file has grown meanwhile.
+      struct stat now;
+      if (copied == size && ::fstat(in, &now) == 0 && now.st_size == size) return Status::success();
       continue;
     }
     if (n == 0) return Status::success();
     if (errno == EINTR) continue;
-    bool unsupported =
-        errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EPERM || errno == EBADF;
-    if (unsupported && !copiedAny) return copyByReadWrite(in, out, from, to);
+    bool unsupported = errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP ||
+                       errno == EPERM || errno == EBADF;
+    if (unsupported && copied == 0) {
+      hints.kernelCopyUnsupported = true;
+      return copyByReadWrite(in, out, from, to);
+    }
     return posixError(errno, copyFailure(from, to));
   }
 }

@@ -99,12 +99,12 @@ Status copySymlink(int srcDir, const char* srcName, int dstDir, const char* dstN
 }
 
 Status copyRegular(int srcDir, const char* srcName, int dstDir, const char* dstName, const struct stat& st,
-                   const Path& from, const Path& to) {
+                   detail::CopyHints& hints, const Path& from, const Path& to) {
   Fd in(::openat(srcDir, srcName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (!in.valid()) return posixError(errno, "无法读取" + q(from));
   Fd out(::openat(dstDir, dstName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!out.valid()) return posixError(errno, "无法创建" + q(to));
-  if (Status copied = detail::copyFileData(in.get(), out.get(), from, to); !copied) return copied;
+  if (Status copied = detail::copyFileData(in.get(), out.get(), st.st_size, hints, from, to); !copied) return copied;
   if (::fchmod(out.get(), st.st_mode & 07777) != 0) return posixError(errno, "无法设置" + q(to) + "的权限");
   const Times times(st);
   if (::futimens(out.get(), times) != 0) return posixError(errno, "无法设置" + q(to) + "的修改时间");
@@ -112,10 +112,11 @@ Status copyRegular(int srcDir, const char* srcName, int dstDir, const char* dstN
   return Status::success();
 }
 
-Status copyEntry(int srcDir, const char* srcName, int dstDir, const char* dstName, const Path& from, const Path& to);
+Status copyEntry(int srcDir, const char* srcName, int dstDir, const char* dstName, detail::CopyHints& hints,
+                 const Path& from, const Path& to);
 
 Status copyDirectory(int srcDir, const char* srcName, int dstDir, const char* dstName, const struct stat& st,
-                     const Path& from, const Path& to) {
+                     detail::CopyHints& hints, const Path& from, const Path& to) {
   Fd src(openDirectoryAt(srcDir, srcName, false));
   if (!src.valid()) return posixError(errno, "无法读取目录" + q(from));
   if (::mkdirat(dstDir, dstName, 0700) != 0) return posixError(errno, "无法创建目录" + q(to));
@@ -126,7 +127,8 @@ Status copyDirectory(int srcDir, const char* srcName, int dstDir, const char* ds
   if (Status listed = listDirectory(src.get(), from, names); !listed) return listed;
   for (const DirectoryName& entry : names) {
     const char* name = entry.name.c_str();
-    if (Status copied = copyEntry(src.get(), name, dst.get(), name, from / entry.name, to / entry.name); !copied) {
+    if (Status copied = copyEntry(src.get(), name, dst.get(), name, hints, from / entry.name, to / entry.name);
+        !copied) {
       return copied;
     }
   }
@@ -137,14 +139,15 @@ Status copyDirectory(int srcDir, const char* srcName, int dstDir, const char* ds
   return Status::success();
 }
 
-Status copyEntry(int srcDir, const char* srcName, int dstDir, const char* dstName, const Path& from, const Path& to) {
+Status copyEntry(int srcDir, const char* srcName, int dstDir, const char* dstName, detail::CopyHints& hints,
+                 const Path& from, const Path& to) {
   struct stat st;
   if (::fstatat(srcDir, srcName, &st, AT_SYMLINK_NOFOLLOW) != 0) return posixError(errno, "无法读取" + q(from));
   switch (st.st_mode & S_IFMT) {
     case S_IFREG:
-      return copyRegular(srcDir, srcName, dstDir, dstName, st, from, to);
+      return copyRegular(srcDir, srcName, dstDir, dstName, st, hints, from, to);
     case S_IFDIR:
-      return copyDirectory(srcDir, srcName, dstDir, dstName, st, from, to);
+      return copyDirectory(srcDir, srcName, dstDir, dstName, st, hints, from, to);
     case S_IFLNK:
       return copySymlink(srcDir, srcName, dstDir, dstName, st, from, to);
     default:
@@ -273,7 +276,8 @@ Status PosixFileSystem::removeTree(const Path& path) { return removeEntry(AT_FDC
 
 Status PosixFileSystem::copyTree(const Path& from, const Path& to) {
   if (std::optional<Status> cloned = detail::tryCloneTree(from, to)) return *cloned;
-  return copyEntry(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), from, to);
+  detail::CopyHints hints;
+  return copyEntry(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), hints, from, to);
 }
 
 Status PosixFileSystem::walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const {
