@@ -3,7 +3,7 @@
 //
 // Usage: sync_bench [folder] [megabytes] [keep]   (default: a fresh folder under the system's temporary folder,
 // 200 MiB; "keep" leaves the payload and the copies in place for a profiler)
-// Prints the median of 5 rounds of each method and its ratio to `rm -rf` + `cp -a`.
+// Prints each method's median time over 7 rounds and the median of its ratio to `rm -rf` + `cp -a` within a round.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -91,6 +91,8 @@ Times measure(const std::function<void()>& round) {
           cpuMs() - cpuStart};
 }
 
+constexpr int kRounds = 7;
+
 double median(std::vector<double> times) {
   std::sort(times.begin(), times.end());
   return times[times.size() / 2];
@@ -148,7 +150,7 @@ int main(int argc, char** argv) {
   // different one each round, so that the file system's background writing burdens them alike.
   for (const auto& method : methods) method();
   std::vector<double> wall[3], cpu[3];
-  for (int round = 0; round < 5; ++round) {
+  for (int round = 0; round < kRounds; ++round) {
     for (int k = 0; k < 3; ++k) {
       int which = (round + k) % 3;
       Times times = measure(methods[which]);
@@ -157,12 +159,17 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The machine's speed drifts from round to round; a ratio taken within one round cancels the drift.
+  std::vector<double> ratios[3];
+  for (int which = 0; which < 3; ++which) {
+    for (int round = 0; round < kRounds; ++round) ratios[which].push_back(wall[which][round] / wall[0][round]);
+  }
   const char* names[] = {"rm -rf + cp -a (baseline)", "std::filesystem remove_all + copy",
                          "syncEmbeddedRuntime (remove, clone/copy, repair)"};
-  std::printf("%-50s %9s %6s %9s %6s\n", "method (median of 5)", "wall ms", "ratio", "cpu ms", "ratio");
+  std::printf("%-50s %9s %9s %14s\n", "method (medians of 7 rounds)", "wall ms", "cpu ms", "ratio in round");
   for (int which = 0; which < 3; ++which) {
-    std::printf("%-50s %9.1f %6.2f %9.1f %6.2f\n", names[which], median(wall[which]),
-                median(wall[which]) / median(wall[0]), median(cpu[which]), median(cpu[which]) / median(cpu[0]));
+    std::printf("%-50s %9.1f %9.1f %14.2f\n", names[which], median(wall[which]), median(cpu[which]),
+                median(ratios[which]));
   }
   if (!(argc > 3 && std::string(argv[3]) == "keep")) fs::remove_all(base);
   return 0;
