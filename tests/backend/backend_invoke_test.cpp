@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <fstream>
 
 #include "backend/backend_invoke.h"
@@ -55,14 +56,11 @@ TEST(InvokeBackend, StartFailureCarriesTheStartErrorAndRunsNothing) {
   EXPECT_EQ(messageOf(outcome), "无法启动“/no/such/python3.11”：没有那个文件或目录（错误码 2）");
 }
 
-TEST(InvokeBackend, HugeOutputOnBothStreamsBecomesOneMessage) {
-  auto outcome = backend::invokeBackend(FAKE_BACKEND, "megabytes", "check");
-  EXPECT_EQ(messageOf(outcome).size(), 16u * 1024 * 1024 + 1);
-}
-
 TEST(InvokeBackend, ReturnsAtOnceWhenTheScriptLeavesAServerHoldingItsOutput) {
   testing_support::TempDir dir;
+  auto started = std::chrono::steady_clock::now();
   auto outcome = backend::invokeBackend(FAKE_BACKEND, "background-holder", (dir / "pid").string());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));  // the server sleeps for 60
   EXPECT_TRUE(std::holds_alternative<BackendResult>(outcome)) << messageOf(outcome);
   int pid = 0;
   std::ifstream(dir / "pid") >> pid;
