@@ -1,0 +1,19 @@
+// Colours and fonts of the window system: the named semantic colours under the current appearance, and the
+// system font at a size and weight. For the Qt implementation files of the window layer only.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+#include <string>
+
+#include "platform/window.h"
+
+namespace platform::ui::detail {
+
+QString qs(const std::string& text);
+QColor resolve(SemanticColor color);
+QFont makeFont(Font font);
+
+}  // namespace platform::ui::detail
