@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include <cmath>
 #include <cstdio>
