@@ -10,7 +10,8 @@ namespace platform {
 void dispatchToMain(std::function<void()> work);
 
 // Runs `work` once on a background thread of user-initiated priority, at once, and returns without waiting.
-// Nothing waits for it when the application ends. Any thread may call it.
+// Nothing waits for it when the application ends. Any thread may call it. Should the system refuse a new
+// thread, the work runs on the calling thread before this returns.
 void dispatchGlobalUserInitiated(std::function<void()> work);
 
 }  // namespace platform

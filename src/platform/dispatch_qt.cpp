@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -25,6 +26,13 @@ void dispatchToMain(std::function<void()> work) {
       Qt::QueuedConnection);
 }
 
-void dispatchGlobalUserInitiated(std::function<void()> work) { std::thread(std::move(work)).detach(); }
+void dispatchGlobalUserInitiated(std::function<void()> work) {
+  try {
+    std::thread(work).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had (the system's limit is reached): the work still runs, on this thread.
+    work();
+  }
+}
 
 }  // namespace platform
