@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
-#include <vector>
 
 #include "platform/file_data.h"
 
@@ -17,7 +17,8 @@ std::string copyFailure(const Path& from, const Path& to) {
 }
 
 Status copyByReadWrite(int in, int out, const Path& from, const Path& to) {
-  std::vector<char> buffer(256 * 1024);
+  // On the stack and not zeroed: empty files (many in a Python runtime) come here and should cost one read.
+  std::array<char, 64 * 1024> buffer;
   for (;;) {
     ssize_t got = ::read(in, buffer.data(), buffer.size());
     if (got == 0) return Status::success();
@@ -60,8 +61,8 @@ Status copyFileData(int in, int out, off_t size, CopyHints& hints, const Path& f
     }
     if (n == 0) return Status::success();
     if (errno == EINTR) continue;
-    bool unsupported = errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP ||
-                       errno == EPERM || errno == EBADF;
+    bool unsupported =
+        errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EPERM || errno == EBADF;
     if (unsupported && copied == 0) {
       hints.kernelCopyUnsupported = true;
       return copyByReadWrite(in, out, from, to);

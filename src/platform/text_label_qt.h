@@ -41,7 +41,7 @@ class TextLabel final : public QLabel {
       kept.truncate(kUnlimitedKeep);
     }
     if (kept.size() > 0 && kept.back().isHighSurrogate()) kept.chop(1);
-    full_ = text.size() == kept.size() ? text : kept;
+    full_ = kept;
     setText(kept);
     changed();
   }

@@ -10,21 +10,22 @@ bool isInside(const platform::Path& path, const platform::Path& root) {
   return rootEnd == root.end();
 }
 
-// True when `directory` resolves to a place inside the resolved `runtimeRoot`.
+// True when `directory` resolves to a place inside `resolvedRoot`.
 bool staysInside(const platform::FileSystem& fileSystem, const platform::Path& directory,
-                 const platform::Path& runtimeRoot) {
-  platform::Result<platform::Path> root = fileSystem.canonical(runtimeRoot);
+                 const platform::Path& resolvedRoot) {
   platform::Result<platform::Path> resolved = fileSystem.canonical(directory);
-  return root && resolved && isInside(resolved.value(), root.value());
+  return resolved && isInside(resolved.value(), resolvedRoot);
 }
 
 }  // namespace
 
 platform::Status repairManagedRuntimeExecutables(platform::FileSystem& fileSystem, const platform::Path& runtimeRoot) {
+  platform::Result<platform::Path> resolvedRoot = fileSystem.canonical(runtimeRoot);
+  if (!resolvedRoot) return platform::Status::success();  // no root, so no tool folder inside it
   for (const char* tools : kToolDirectories) {
     platform::Path directory = runtimeRoot / tools;
     if (!fileSystem.exists(directory)) continue;
-    if (!staysInside(fileSystem, directory, runtimeRoot)) continue;
+    if (!staysInside(fileSystem, directory, resolvedRoot.value())) continue;
     if (platform::Status repaired = repairExecutableBits(fileSystem, directory); !repaired) return repaired;
   }
   return platform::Status::success();
