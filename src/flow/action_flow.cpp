@@ -4,6 +4,7 @@
 #include "backend/python_probe.h"
 #include "platform/dispatch.h"
 #include "runtime/runtime_root.h"
+#include "runtime/runtime_sync.h"
 
 namespace app {
 
@@ -47,12 +48,14 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
   detailLabel->setText("");
   detailLabel->setHidden(true);
 
-  // The work item gets values only; it touches no control and no flag.
-  platform::dispatchGlobalUserInitiated(
-      [this, pythonPath = python.location.string(), scriptPath = script.string(), action] {
-        backend::RunOutcome outcome = backend::invokeBackend(pythonPath, scriptPath, action);
-        platform::dispatchToMain([this, outcome = std::move(outcome), action] { complete(outcome, action); });
-      });
+  // The work item gets values only; it touches no control and no flag. After the run it removes the entries
+  // that the sync moved aside, off the window's thread and before the next press can sync again.
+  platform::dispatchGlobalUserInitiated([this, &fileSystem = context.fileSystem, root = root.value(),
+                                         pythonPath = python.location.string(), scriptPath = script.string(), action] {
+    backend::RunOutcome outcome = backend::invokeBackend(pythonPath, scriptPath, action);
+    runtime::removeReplacedEntries(fileSystem, root);
+    platform::dispatchToMain([this, outcome = std::move(outcome), action] { complete(outcome, action); });
+  });
 }
 
 void LauncherAppDelegate::complete(const backend::RunOutcome& outcome, const std::string& action) {

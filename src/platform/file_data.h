@@ -2,6 +2,7 @@
 // system offers it. One implementation file per operating system; CMake picks it.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include "platform/error.h"
@@ -9,17 +10,24 @@
 
 namespace platform::detail {
 
+// The system's in-kernel copy between two descriptors, in the form of Linux's copy_file_range: null offsets
+// use and advance the descriptors' own. Returns the bytes copied, 0 at the end, or -1 with errno.
+using KernelCopy = ssize_t (*)(int in, off_t* inOffset, int out, off_t* outOffset, size_t length);
+
 // What one tree copy has learnt about the file systems it copies between, so that it does not ask again for
 // every file.
 struct CopyHints {
   bool cloneUnsupported = false;
   bool kernelCopyUnsupported = false;
+  // Test seam: stands in for the system's in-kernel copy when set.
+  KernelCopy kernelCopyForTests = nullptr;
 };
 
-// Copies the `size` bytes of `in` (from its start) to `out`, which is empty, and whatever more `in` holds by
-// then. Shares blocks where the file system can, else copies in the kernel, else by reading and writing.
-// `from` and `to` only name the files in errors.
-Status copyFileData(int in, int out, off_t size, CopyHints& hints, const Path& from, const Path& to);
+// Copies the bytes of `in` (a regular file described by `source`, read from its start) to `out`, which is
+// empty, and whatever more `in` holds by then. Shares blocks where the file system can, else copies in the
+// kernel, else by reading and writing; a sparse file's holes stay holes. `from` and `to` only name the files in
+// errors.
+Status copyFileData(int in, int out, const struct stat& source, CopyHints& hints, const Path& from, const Path& to);
 
 // Tries to clone the whole entry `from` (a file, link or directory tree, with modes and times) to `to` in one
 // call. Returns nothing when cloning is not available here or not supported by the file system, so that the

@@ -7,8 +7,9 @@
 
 namespace platform::detail {
 
-Status copyFileData(int in, int out, off_t, CopyHints&, const Path& from, const Path& to) {
-  if (::fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0) return Status::success();
+Status copyFileData(int in, int out, const struct stat&, CopyHints&, const Path& from, const Path& to) {
+  // Where the tree could not be cloned whole: the data, holes kept as holes.
+  if (::fcopyfile(in, out, nullptr, COPYFILE_DATA | COPYFILE_DATA_SPARSE) == 0) return Status::success();
   return posixError(errno, "无法复制“" + from.string() + "”到“" + to.string() + "”");
 }
 

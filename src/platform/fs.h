@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/error.h"
 
@@ -52,14 +54,24 @@ class FileSystem {
   virtual Status createDirectories(const Path& path) = 0;
 
   // Removes the entry at `path`: a file, a symbolic link (as a link, never followed) or a directory with
-  // everything below it. A missing entry is a failure (ENOENT). Directories inside the tree that lack write or
-  // search permission for the owner are given it so that their contents can go.
+  // everything below it. A missing entry is a failure (ENOENT); an entry below it that vanishes meanwhile (another
+  // remover) is not. Directories inside the tree that lack write or search permission for the owner are given it
+  // so that their contents can go.
   virtual Status removeTree(const Path& path) = 0;
+
+  // Moves the entry at `from` to `to` in one atomic step, on the same file system; a link is moved as a link.
+  // Whoever opens `from` afterwards finds nothing, or what was put there later; open descriptors stay valid.
+  virtual Status rename(const Path& from, const Path& to) = 0;
+
+  // The names in `directory` ("." and ".." left out), in no particular order. Fails when it cannot be read.
+  virtual Result<std::vector<std::string>> list(const Path& directory) const = 0;
 
   // Copies the entry at `from` to `to`, which must not exist; a directory is copied with everything below it.
   // Symbolic links are copied as links with their target text unchanged (relative, absolute and dangling
   // alike); permission bits and modification times are kept. Regular files are cloned where the file system
-  // can share their blocks, else copied in the kernel. On failure the partial copy stays where it is.
+  // can share their blocks, else copied in the kernel; holes in sparse files stay holes. Other kinds (pipes,
+  // sockets, devices) fail at once, even when one is swapped in for a file while the copy runs: nothing is
+  // opened in a way that can block. On failure the partial copy stays where it is.
   virtual Status copyTree(const Path& from, const Path& to) = 0;
 
   // Walks everything below `directory`, depth first, parents before their contents, hidden entries included.
@@ -68,7 +80,9 @@ class FileSystem {
   // entry's kind cannot be read. `directory` itself is opened even when it is a symbolic link.
   virtual Status walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const = 0;
 
-  // Replaces the permission bits of the entry at `path` (a link is followed) with `mode`, for example 0755.
+  // Replaces the permission bits of the regular file at `path` with `mode`, for example 0755. The last component
+  // is never followed: when the entry is no longer a regular file (a link, a pipe or a folder put in its place),
+  // nothing is changed and the result is success. Fails when the entry is missing or cannot be changed.
   virtual Status setPermissions(const Path& path, unsigned mode) = 0;
 };
 
@@ -82,6 +96,8 @@ class PosixFileSystem final : public FileSystem {
   Result<Path> canonical(const Path& path) const override;
   Status createDirectories(const Path& path) override;
   Status removeTree(const Path& path) override;
+  Status rename(const Path& from, const Path& to) override;
+  Result<std::vector<std::string>> list(const Path& directory) const override;
   Status copyTree(const Path& from, const Path& to) override;
   Status walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const override;
   Status setPermissions(const Path& path, unsigned mode) override;

@@ -100,11 +100,16 @@ Status copySymlink(int srcDir, const char* srcName, int dstDir, const char* dstN
 
 Status copyRegular(int srcDir, const char* srcName, int dstDir, const char* dstName, const struct stat& st,
                    detail::CopyHints& hints, const Path& from, const Path& to) {
-  Fd in(::openat(srcDir, srcName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!in.valid()) return posixError(errno, "无法读取" + q(from));
+  // Opened without blocking and looked at again through the descriptor: a pipe put in the file's place since
+  // the look by name must fail here, not hold the window until someone writes into it.
+  Fd in(::openat(srcDir, srcName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+  if (!in.valid()) return posixError(errno == ELOOP ? ENOTSUP : errno, "无法读取" + q(from));
+  struct stat opened;
+  if (::fstat(in.get(), &opened) != 0) return posixError(errno, "无法读取" + q(from));
+  if (!S_ISREG(opened.st_mode)) return posixError(ENOTSUP, "无法复制特殊文件" + q(from));
   Fd out(::openat(dstDir, dstName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!out.valid()) return posixError(errno, "无法创建" + q(to));
-  if (Status copied = detail::copyFileData(in.get(), out.get(), st.st_size, hints, from, to); !copied) return copied;
+  if (Status copied = detail::copyFileData(in.get(), out.get(), opened, hints, from, to); !copied) return copied;
   if (::fchmod(out.get(), st.st_mode & 07777) != 0) return posixError(errno, "无法设置" + q(to) + "的权限");
   const Times times(st);
   if (::futimens(out.get(), times) != 0) return posixError(errno, "无法设置" + q(to) + "的修改时间");
@@ -157,27 +162,33 @@ Status copyEntry(int srcDir, const char* srcName, int dstDir, const char* dstNam
 
 // ---- remove ----
 
-Status removeEntry(int dirFd, const char* name, const Path& path) {
+// Removes one entry below an open directory. `top` is false for entries inside the tree, which may vanish
+// while the removal runs (another remover got there first): that is no failure.
+Status removeEntry(int dirFd, const char* name, const Path& path, bool top) {
+  auto failed = [&](int error) {
+    return !top && error == ENOENT ? Status::success() : posixError(error, "无法删除" + q(path));
+  };
   struct stat st;
-  if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return posixError(errno, "无法删除" + q(path));
+  if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failed(errno);
   if (!S_ISDIR(st.st_mode)) {
-    if (::unlinkat(dirFd, name, 0) != 0) return posixError(errno, "无法删除" + q(path));
+    if (::unlinkat(dirFd, name, 0) != 0) return failed(errno);
     return Status::success();
   }
-  // A directory copied read-only (as some packages ship them) must still be replaceable.
+  // A directory copied read-only (as some packages ship them) must still be replaceable. The change never
+  // follows a link that was put in the directory's place.
   if ((st.st_mode & S_IRWXU) != S_IRWXU) {
-    if (::fchmodat(dirFd, name, (st.st_mode & 07777) | S_IRWXU, 0) != 0) {
-      return posixError(errno, "无法删除" + q(path));
-    }
+    if (::fchmodat(dirFd, name, (st.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW) != 0) return failed(errno);
   }
   Fd dir(openDirectoryAt(dirFd, name, false));
-  if (!dir.valid()) return posixError(errno, "无法删除" + q(path));
+  if (!dir.valid()) return failed(errno);
   std::vector<DirectoryName> names;
   if (Status listed = listDirectory(dir.get(), path, names); !listed) return listed;
   for (const DirectoryName& entry : names) {
-    if (Status removed = removeEntry(dir.get(), entry.name.c_str(), path / entry.name); !removed) return removed;
+    if (Status removed = removeEntry(dir.get(), entry.name.c_str(), path / entry.name, false); !removed) {
+      return removed;
+    }
   }
-  if (::unlinkat(dirFd, name, AT_REMOVEDIR) != 0) return posixError(errno, "无法删除" + q(path));
+  if (::unlinkat(dirFd, name, AT_REMOVEDIR) != 0) return failed(errno);
   return Status::success();
 }
 
@@ -272,7 +283,23 @@ Status PosixFileSystem::createDirectories(const Path& path) {
   return Status::success();
 }
 
-Status PosixFileSystem::removeTree(const Path& path) { return removeEntry(AT_FDCWD, path.c_str(), path); }
+Status PosixFileSystem::removeTree(const Path& path) { return removeEntry(AT_FDCWD, path.c_str(), path, true); }
+
+Status PosixFileSystem::rename(const Path& from, const Path& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return posixError(errno, "无法移动" + q(from) + "到" + q(to));
+  return Status::success();
+}
+
+Result<std::vector<std::string>> PosixFileSystem::list(const Path& directory) const {
+  Fd dir(openDirectoryAt(AT_FDCWD, directory.c_str(), true));
+  if (!dir.valid()) return posixError(errno, "无法读取目录" + q(directory));
+  std::vector<DirectoryName> entries;
+  if (Status listed = listDirectory(dir.get(), directory, entries); !listed) return listed.error();
+  std::vector<std::string> names;
+  names.reserve(entries.size());
+  for (DirectoryName& entry : entries) names.push_back(std::move(entry.name));
+  return names;
+}
 
 Status PosixFileSystem::copyTree(const Path& from, const Path& to) {
   if (std::optional<Status> cloned = detail::tryCloneTree(from, to)) return *cloned;
@@ -287,9 +314,24 @@ Status PosixFileSystem::walk(const Path& directory, const std::function<Status(c
 }
 
 Status PosixFileSystem::setPermissions(const Path& path, unsigned mode) {
-  if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) {
-    return posixError(errno, "无法设置" + q(path) + "的权限");
+  const std::string what = "无法设置" + q(path) + "的权限";
+  // The mode is changed on a descriptor of the entry itself, opened without following a link and without
+  // blocking, so nothing swapped in since the walk can redirect the change or hold the caller.
+  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+  if (!file.valid()) {
+    if (errno == ELOOP) return Status::success();  // a link now: links keep their modes
+    if (errno != EACCES) return posixError(errno, what);
+    // A file its owner may not read: change it by name, still without following a last link.
+    if (::fchmodat(AT_FDCWD, path.c_str(), static_cast<mode_t>(mode), AT_SYMLINK_NOFOLLOW) == 0) {
+      return Status::success();
+    }
+    if (errno == EOPNOTSUPP || errno == ENOTSUP) return Status::success();  // a link swapped in meanwhile
+    return posixError(errno, what);
   }
+  struct stat st;
+  if (::fstat(file.get(), &st) != 0) return posixError(errno, what);
+  if (!S_ISREG(st.st_mode)) return Status::success();
+  if (::fchmod(file.get(), static_cast<mode_t>(mode)) != 0) return posixError(errno, what);
   return Status::success();
 }
 

@@ -20,15 +20,31 @@ inline constexpr PlannedEntry kCopyPlan[] = {
     {"python", false},   {"wheelhouse", false},      {"ffmpeg", false},
 };
 
+// Entries that a sync moved aside, by this prefix, in the runtime root; nothing else there starts with it.
+inline constexpr const char* kReplacedEntryPrefix = ".replaced-";
+
 // Replaces the seven entries of `destination` with fresh copies from the bundle's "runtime/common" payload and
-// its "runtime/<runtimeTarget>" payload, then repairs the copied tools' executable bits. Each entry is removed
-// whole (whatever it is, a dangling link included) and copied anew; other entries of `destination` are left
-// alone. Nothing is compared or skipped.
+// its "runtime/<runtimeTarget>" payload, then repairs the copied tools' executable bits. Other entries of
+// `destination` are left alone. Nothing is compared or skipped.
+//
+// A program may be running from `destination` and writing into it meanwhile, so no entry is ever deleted in
+// place: each is first moved aside whole, by one atomic rename, to a hidden name in `destination`
+// (kReplacedEntryPrefix), and the fresh copy is made at its path. Whoever opens a path afterwards finds the
+// complete fresh copy; descriptors that a program holds open keep working on the old one. The moved-aside
+// entries are left for `removeReplacedEntries`, which the caller runs off the window's thread; entries that an
+// earlier sync moved aside and could not remove (a crash, or a program still writing into them) are removed
+// first, and a failure to remove them never fails the sync.
 //
 // Fails with runtime error 2 (no resources folder) or 3 (a payload is missing) before touching anything, or
 // with the file system's own error at the first step that fails: the entries before it are fresh, the one in
-// hand may be gone, the ones after it are untouched, and the repair has not run.
+// hand is the old one again (a partial copy never stays at its path), the ones after it are untouched, and the
+// repair has not run.
 platform::Status syncEmbeddedRuntime(const RuntimeContext& context, const platform::Path& destination,
                                      const std::string& runtimeTarget);
+
+// Removes every entry of `destination` that a sync moved aside. Never fails: an entry that cannot go now
+// (something still writes into it) stays for a later call. Returns how many stay. Any thread may call it; it
+// touches nothing but the moved-aside entries.
+int removeReplacedEntries(platform::FileSystem& fileSystem, const platform::Path& destination);
 
 }  // namespace runtime

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <map>
 
+#include "platform/file_data.h"
 #include "platform/fs.h"
+#include "platform/unique_fd.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -177,6 +179,49 @@ TEST(FileSystem, SetPermissionsReplacesTheBitsAndReportsMissingFiles) {
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().localizedDescription(),
             "无法设置“" + (dir / "none").string() + "”的权限：没有那个文件或目录（错误码 2）");
+}
+
+// Copies of file data are whole, whatever the kernel copy reports, and holes stay holes.
+TEST(FileSystem, CopiedDataIsNeverShortAndSparseFilesStaySparse) {
+  TempDir dir;
+  std::string data(200000, 'd');
+  writeFile(dir / "file", data);
+  struct Row {
+    const char* what;
+    platform::detail::KernelCopy kernelCopy;
+  };
+  const Row rows[] = {
+      {"reports nothing copied", [](int, off_t*, int, off_t*, size_t) -> ssize_t { return 0; }},
+      {"stops after one byte",
+       [](int in, off_t* inAt, int out, off_t* outAt, size_t) -> ssize_t {
+         return ::copy_file_range(in, inAt, out, outAt, 1, 0);
+       }},
+  };
+  for (const Row& row : rows) {
+    platform::detail::UniqueFd in(::open((dir / "file").c_str(), O_RDONLY));
+    platform::detail::UniqueFd out(::open((dir / row.what).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
+    struct stat st;
+    ::fstat(in.get(), &st);
+    platform::detail::CopyHints hints;
+    hints.cloneUnsupported = true;
+    hints.kernelCopyForTests = row.kernelCopy;
+    ASSERT_TRUE(platform::detail::copyFileData(in.get(), out.get(), st, hints, "a", "b").ok()) << row.what;
+    EXPECT_EQ(readFile(dir / row.what), data) << row.what;
+  }
+
+  // 8 MiB with data only at both ends: the copy stays small on disk and reads back the same.
+  platform::PosixFileSystem fs;
+  {
+    platform::detail::UniqueFd sparse(::open((dir / "sparse").c_str(), O_WRONLY | O_CREAT, 0644));
+    ASSERT_EQ(::pwrite(sparse.get(), "head", 4, 0), 4);
+    ASSERT_EQ(::pwrite(sparse.get(), "tail", 4, (8 << 20) - 4), 4);
+  }
+  ASSERT_TRUE(fs.copyTree(dir / "sparse", dir / "sparse-copy").ok());
+  struct stat copied;
+  ASSERT_EQ(::stat((dir / "sparse-copy").c_str(), &copied), 0);
+  EXPECT_EQ(copied.st_size, 8 << 20);
+  EXPECT_LT(copied.st_blocks * 512, 1 << 20);
+  EXPECT_EQ(readFile(dir / "sparse-copy"), readFile(dir / "sparse"));
 }
 
 }  // namespace

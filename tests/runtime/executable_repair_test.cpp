@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <future>
 
 #include "runtime/executable_repair.h"
+#include "support/faulty_file_system.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -60,6 +64,34 @@ TEST(RepairExecutableBits, NeverChangesFilesOutsideTheRuntimeRoot) {
   std::filesystem::create_directory_symlink("real-bin", root / "python/bin");
   ASSERT_TRUE(runtime::repairManagedRuntimeExecutables(fs, root).ok());
   EXPECT_EQ(modeOf(root / "python/real-bin/python3.11"), 0755);
+}
+
+// Something put in a tool's place between the walk and the permission change neither redirects the change nor
+// holds the window: a link's target keeps its mode, and a pipe is not waited on.
+TEST(RepairExecutableBits, AnEntrySwappedInAfterTheWalkIsLeftAlone) {
+  const std::function<void(const platform::Path&, const platform::Path&)> swaps[] = {
+      [](const platform::Path& tool, const platform::Path& outside) {
+        std::filesystem::remove(tool);
+        std::filesystem::create_symlink(outside, tool);
+      },
+      [](const platform::Path& tool, const platform::Path&) {
+        std::filesystem::remove(tool);
+        ::mkfifo(tool.c_str(), 0600);
+      },
+  };
+  for (const auto& swap : swaps) {
+    TempDir world;
+    platform::PosixFileSystem real;
+    testing_support::FaultyFileSystem fs(real);
+    writeFile(world / "outside/secret", "x", 0600);
+    writeFile(world / "root/python/bin/python3.11", "x", 0644);
+    fs.beforePermissions = [&](const platform::Path& tool) { swap(tool, world / "outside/secret"); };
+    auto repaired =
+        std::async(std::launch::async, [&] { return runtime::repairExecutableBits(fs, world / "root/python/bin"); });
+    ASSERT_EQ(repaired.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the repair hangs";
+    EXPECT_TRUE(repaired.get().ok());
+    EXPECT_EQ(modeOf(world / "outside/secret"), 0600);
+  }
 }
 
 }  // namespace

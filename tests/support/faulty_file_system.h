@@ -1,5 +1,6 @@
-// A file layer that forwards to the real one and fails one chosen call: the Nth copy, remove, permission change
-// or directory creation. Used to prove what a failure at each step leaves behind.
+// A file layer that forwards to the real one and fails one chosen call: the Nth copy, move, remove, permission
+// change or directory creation. Used to prove what a failure at each step leaves behind. `beforePermissions`
+// runs just before each permission change reaches the real layer, to change the world between walk and change.
 #pragma once
 
 #include <map>
@@ -10,7 +11,7 @@ namespace testing_support {
 
 class FaultyFileSystem final : public platform::FileSystem {
  public:
-  enum class Operation { copy, remove, setPermissions, createDirectories };
+  enum class Operation { copy, rename, remove, setPermissions, createDirectories };
 
   explicit FaultyFileSystem(platform::FileSystem& real) : real_(real) {}
 
@@ -52,10 +53,20 @@ class FaultyFileSystem final : public platform::FileSystem {
     if (trips(Operation::copy)) return injected();
     return real_.copyTree(from, to);
   }
+  platform::Status rename(const platform::Path& from, const platform::Path& to) override {
+    if (trips(Operation::rename)) return injected();
+    return real_.rename(from, to);
+  }
+  platform::Result<std::vector<std::string>> list(const platform::Path& directory) const override {
+    return real_.list(directory);
+  }
   platform::Status setPermissions(const platform::Path& path, unsigned mode) override {
     if (trips(Operation::setPermissions)) return injected();
+    if (beforePermissions) beforePermissions(path);
     return real_.setPermissions(path, mode);
   }
+
+  std::function<void(const platform::Path&)> beforePermissions;
 
  private:
   bool trips(Operation operation) { return ++counts_[operation] == nth_ && operation == operation_; }
