@@ -52,6 +52,10 @@ class MemberReader {
 }  // namespace
 
 platform::Result<BackendResult> decodeBackendResult(std::string_view output) {
+  // JSON has no place for a raw NUL, inside a string or out; the parser would take it for the end of the text.
+  if (size_t nul = output.find('\0'); nul != std::string_view::npos) {
+    return corrupted("第 " + std::to_string(nul + 1) + " 个字节处不是有效的 JSON。");
+  }
   json document;
   try {
     document = json::parse(output.begin(), output.end());

@@ -1,9 +1,16 @@
 #include "platform/error.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
 namespace platform {
+namespace {
+
+[[maybe_unused]] const char* pick(int result, const char* buffer) { return result == 0 ? buffer : nullptr; }
+[[maybe_unused]] const char* pick(const char* result, const char*) { return result; }
+
+}  // namespace
 
 std::string describeErrno(int errnoValue) {
   switch (errnoValue) {
@@ -53,8 +60,11 @@ std::string describeErrno(int errnoValue) {
     default:
       break;
   }
-  const char* text = std::strerror(errnoValue);
-  return text ? std::string(text) : "未知错误";
+  // strerror_r, not strerror: errors are made on background threads too. The C library offers either the GNU
+  // form (returns the text) or the POSIX one (fills the buffer); `pick` takes whichever result there is.
+  std::array<char, 256> buffer{};
+  const char* text = pick(::strerror_r(errnoValue, buffer.data(), buffer.size()), buffer.data());
+  return text && *text ? std::string(text) : "未知错误";
 }
 
 Error posixError(int errnoValue, const std::string& what) {

@@ -33,14 +33,11 @@ class TextLabel final : public QLabel {
     if (maxLines_ > 0) {
       QStringList paragraphs = text.split(QLatin1Char('\n'));
       if (paragraphs.size() > maxLines_) paragraphs.resize(maxLines_);
-      for (QString& paragraph : paragraphs) {
-        if (paragraph.size() > kParagraphKeep) paragraph.truncate(kParagraphKeep);
-      }
+      for (QString& paragraph : paragraphs) truncateWhole(paragraph, kParagraphKeep);
       kept = paragraphs.join(QLatin1Char('\n'));
-    } else if (kept.size() > kUnlimitedKeep) {
-      kept.truncate(kUnlimitedKeep);
+    } else {
+      truncateWhole(kept, kUnlimitedKeep);
     }
-    if (kept.size() > 0 && kept.back().isHighSurrogate()) kept.chop(1);
     full_ = kept;
     setText(kept);
     changed();
@@ -113,6 +110,11 @@ class TextLabel final : public QLabel {
   }
 
  private:
+  // Keeps at most `size` UTF-16 units of `text`, never half of a surrogate pair.
+  static void truncateWhole(QString& text, qsizetype size) {
+    if (text.size() <= size) return;
+    text.truncate(size > 0 && text.at(size - 1).isHighSurrogate() ? size - 1 : size);
+  }
   QString displayText() const {
     QString shown = text();
     shown.replace(QLatin1Char('\n'), QChar::LineSeparator);

@@ -57,6 +57,11 @@ TEST(DecodeBackendResult, RejectsWhatTheContractForbids) {
       {"single quotes", replaced(kValid, "\"code\"", "'code'"), backend::kDataCorruptedCode, ""},
       {"invalid UTF-8 in a string", replaced(kValid, "环境已安装", "\xC3\x28"), backend::kDataCorruptedCode, ""},
       {"huge number", replaced(kValid, "}", ",\"n\":1e999999}"), backend::kDataCorruptedCode, ""},
+      {"NUL after the object", kValid + std::string("\0{}", 3), backend::kDataCorruptedCode,
+       "无法读取后端输出：第 " + std::to_string(kValid.size() + 1) + " 个字节处不是有效的 JSON。"},
+      {"NUL between members", replaced(kValid, ",\"code\"", std::string("\0,\"code\"", 8)), backend::kDataCorruptedCode,
+       ""},
+      {"NUL inside a string", replaced(kValid, "环境已安装", std::string("a\0b", 3)), backend::kDataCorruptedCode, ""},
   };
   for (const Row& row : rows) {
     auto decoded = backend::decodeBackendResult(row.output);

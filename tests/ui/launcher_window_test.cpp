@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/mount.h>
 
@@ -290,6 +291,13 @@ class LauncherWindowTest : public QObject {
     QCOMPARE(world.label("statusLabel")->text(), q(unusual));
     QCOMPARE(world.label("detailLabel")->text(), q(unusual + "\n" + unusual + "\n" + unusual));
     assertCoreRowsWhole(world);
+
+    // A text shortened where a character needs two UTF-16 units keeps the character whole or drops it.
+    const std::string cutInside = std::string(2047, 'a') + "🚀🚀";
+    world.setBackendResult(false, "", "x", cutInside + "\n" + cutInside, true, false);
+    QVERIFY(world.clickAndWait("checkButton"));
+    QVERIFY(world.label("detailLabel")->text().isValidUtf16());
+    QVERIFY(world.label("detailLabel")->text().startsWith(q(std::string(2047, 'a') + "\n")));
   }
 
   void everyOptionalRowAtOnceStillFits() {
@@ -363,7 +371,10 @@ class LauncherWindowTest : public QObject {
   void closingTheWindowEndsTheApplication() {
     LauncherWorld world;
     world.launch();
-    QVERIFY(world.delegate->applicationShouldTerminateAfterLastWindowClosed());
+    // The event loop ends by itself once the window closes; the later timer only stops a test that would hang.
+    QTimer::singleShot(0, world.window(), [&world] { world.window()->close(); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(7); });
+    QCOMPARE(QCoreApplication::exec(), 0);
   }
 
  private:
