@@ -1,5 +1,7 @@
 #include "platform/bundle.h"
 
+#include "platform/executable_path.h"
+
 namespace platform {
 
 Bundle bundleForExecutable(const Path& executable) {
@@ -16,6 +18,11 @@ Bundle bundleForExecutable(const Path& executable) {
     bundle.resourceDirectory = bundle.executableDirectory;
   }
   return bundle;
+}
+
+Bundle mainBundle() {
+  if (std::optional<Path> executable = detail::runningExecutablePath()) return bundleForExecutable(*executable);
+  return Bundle{};
 }
 
 }  // namespace platform

@@ -1,3 +1,5 @@
+// macOS: stands in for the kernel copy of file data (copy_file_range) and, where APFS allows it, clones a
+// whole tree in one call (clonefile), links, modes and times included.
 #include <copyfile.h>
 #include <sys/clonefile.h>
 

@@ -19,7 +19,8 @@ struct ProcessOutput {
 };
 
 // Runs `executable` with `arguments` (not including the program name, which is the executable's path) and
-// waits for it. Standard input, the environment and the working directory are the caller's own. Standard output
+// waits for it. Standard input, the environment and the working directory are the caller's own; no other
+// descriptor of the caller's reaches the child. Standard output
 // and standard error each go to their own pipe and are drained at the same time, so a child that writes many
 // megabytes to both is never held up.
 //

@@ -92,8 +92,13 @@ Result<ProcessOutput> runProcess(const Path& executable, const std::vector<std::
   posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
+  // The child gets the launcher's standard input and the two pipes, and no other descriptor of the launcher's,
+  // whatever a library left open without close-on-exec.
 #if defined(__APPLE__)
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_CLOEXEC_DEFAULT);
+  posix_spawn_file_actions_addinherit_np(&actions, STDIN_FILENO);
+#else
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 #endif
 
   std::vector<char*> argv;

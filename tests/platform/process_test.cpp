@@ -1,6 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-
+#include <sys/stat.h>
 
 #include "platform/process.h"
 #include "support/temp_dir.h"
@@ -22,13 +23,23 @@ TEST(RunProcess, SeparatesStreamsPassesArgumentsWithoutAShellAndReportsExit) {
   EXPECT_EQ(run.value().exitStatus, 4);
 }
 
-TEST(RunProcess, InheritsWorkingDirectoryAndEnvironment) {
+TEST(RunProcess, InheritsWorkingDirectoryEnvironmentAndStandardInputButNoOtherDescriptor) {
   TempDir dir;
   writeScript(dir / "tool", R"(pwd; printf '%s' "$PATH")");
   auto run = platform::runProcess(dir / "tool", {});
   ASSERT_TRUE(run.ok());
   EXPECT_EQ(run.value().standardOutput,
             std::filesystem::current_path().string() + "\n" + std::string(std::getenv("PATH")));
+
+  int leak = ::open("/dev/null", O_RDONLY);  // not close-on-exec, as libraries sometimes leave them
+  ASSERT_GE(leak, 3);
+  struct stat input;
+  std::string expected =
+      ::fstat(0, &input) == 0 ? std::to_string(input.st_dev) + ":" + std::to_string(input.st_ino) : "closed";
+  auto descriptors = platform::runProcess(FAKE_BACKEND, {"descriptors"});
+  ::close(leak);
+  ASSERT_TRUE(descriptors.ok());
+  EXPECT_EQ(descriptors.value().standardOutput, expected + "|0,1,2");
 }
 
 TEST(RunProcess, DrainsManyMegabytesOnBothStreams) {

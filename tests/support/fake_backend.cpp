@@ -1,7 +1,9 @@
 // A stand-in for the Python interpreter in tests. Run as `fake_backend <mode> <action>`, the way the launcher
 // runs `python <script> <action>`: the script path chooses what it prints, so invocation is tested without
 // depending on Python.
+#include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -26,6 +28,22 @@ void writeAll(int fd, const std::string& text) {
 
 }  // namespace
 
+// What standard input is ("device:inode", or "closed") and which descriptors are open, as "0,1,2".
+std::string descriptorReport() {
+  struct stat st;
+  std::string report = ::fstat(0, &st) == 0 ? std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) : "closed";
+  report += "|";
+  DIR* dir = ::opendir("/proc/self/fd");
+  std::string open;
+  while (dirent* entry = dir ? ::readdir(dir) : nullptr) {
+    if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == ::dirfd(dir)) continue;
+    if (!open.empty()) open += ',';
+    open += entry->d_name;
+  }
+  if (dir) ::closedir(dir);
+  return report + open;
+}
+
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   std::string action = argc > 2 ? argv[2] : "";
@@ -35,6 +53,10 @@ int main(int argc, char** argv) {
     mode = mode.substr(slash + 1);
   }
 
+  if (mode == "descriptors") {
+    writeAll(1, descriptorReport());
+    return 0;
+  }
   if (mode == "valid") {
     writeAll(1, std::string(kValid) + "\n");
     return 0;
