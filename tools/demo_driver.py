@@ -6,6 +6,7 @@ waits until the window is idle again, and saves the window to PNG files (ImageMa
 Usage: demo_driver.py <screenshot folder>
 """
 import os
+import re
 import subprocess
 import sys
 import time
@@ -73,6 +74,14 @@ def status_text(app):
     return ""
 
 
+def progress_text(app):
+    """The progress line beside the spinner while a run is under way ("正在安装 2/3：…"), or nothing."""
+    for node in walk(app):
+        if node.getRoleName() == "label" and re.match(r"正在\S+ \d+/\d+：", node.name or ""):
+            return node.name
+    return ""
+
+
 def screenshot(app, path):
     frame = app.getChildAtIndex(0)  # the launcher's one window
     x, y, width, height = frame.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
@@ -90,8 +99,18 @@ def main():
         wait_for(lambda: button is not None and usable(button), "“%s” to be usable" % title)
         click(button)
         check = find(app, "push button", "检测环境")
+        progress_shot = os.path.join(folder, "%d-%s-progress.png" % (number, name))
+
+        def idle():
+            # The first progress line of a long run is pictured too.
+            line = "" if os.path.exists(progress_shot) else progress_text(app)
+            if line:
+                screenshot(app, progress_shot)
+                print("%s … %s (%s)" % (title, line, progress_shot), flush=True)
+            return usable(check)
+
         time.sleep(0.3)
-        wait_for(lambda: usable(check), "the window to be idle after “%s”" % title)
+        wait_for(idle, "the window to be idle after “%s”" % title)
         time.sleep(0.3)
         path = os.path.join(folder, "%d-%s.png" % (number, name))
         screenshot(app, path)

@@ -13,7 +13,8 @@ LauncherAppDelegate::LauncherAppDelegate(const LauncherEnvironment& environment)
       installButton(std::make_unique<platform::ui::Button>("一键安装环境")),
       statusLabel(platform::ui::Label::plain("点击“检测环境”开始")),
       detailLabel(platform::ui::Label::wrapping("")),
-      activity(std::make_unique<platform::ui::ProgressIndicator>()) {}
+      activity(std::make_unique<platform::ui::ProgressIndicator>()),
+      progressLabel(platform::ui::Label::plain("")) {}
 
 void LauncherAppDelegate::applicationDidFinishLaunching() {
   buildWindow();

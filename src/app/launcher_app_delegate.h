@@ -1,4 +1,4 @@
-// The application delegate: the launcher's one object with state. It owns the window, the six controls that
+// The application delegate: the launcher's one object with state. It owns the window, the seven controls that
 // the action flow drives, and the two flags that carry the buttons' wanted state across a busy period. Its
 // operations live by subsystem: the window in ui/window_builder.cpp, the status display in
 // ui/status_display.cpp, the action flow in flow/action_flow.cpp.
@@ -52,6 +52,7 @@ class LauncherAppDelegate final : public platform::ui::ApplicationDelegate {
   void applyStatus(const std::string& text, const std::string& detail, platform::ui::SemanticColor color,
                    bool showInstall, bool enableLaunch, bool showDetail);
   void setBusy(bool busy);
+  void showProgress(const std::string& line);
 
   // The action flow (flow/action_flow.cpp).
   void runBackend(const std::string& action, const std::string& preflightStatus);
@@ -68,6 +69,8 @@ class LauncherAppDelegate final : public platform::ui::ApplicationDelegate {
   std::unique_ptr<platform::ui::Label> statusLabel;
   std::unique_ptr<platform::ui::Label> detailLabel;
   std::unique_ptr<platform::ui::ProgressIndicator> activity;
+  // Beside the spinner while a run is under way: the latest line the script wrote to standard error.
+  std::unique_ptr<platform::ui::Label> progressLabel;
   bool desiredLaunchEnabled = false;
   bool desiredInstallVisible = false;
 };

@@ -1,5 +1,6 @@
 #include "backend/backend_invoke.h"
 
+#include "backend/progress_line.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -18,8 +19,15 @@ std::string failureText(std::string_view outputBytes, std::string_view errorByte
   return joined.empty() ? decodingError.localizedDescription() : joined;
 }
 
-RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scriptPath, const std::string& action) {
-  platform::Result<platform::ProcessOutput> run = platform::runProcess(pythonPath, {scriptPath, action});
+RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scriptPath, const std::string& action,
+                         const std::function<void(const std::string&)>& onProgress) {
+  ProgressLine progress;
+  auto watch = [&](std::string_view piece) {
+    if (std::optional<std::string> line = progress.take(piece, ProgressLine::Clock::now())) onProgress(*line);
+  };
+  platform::Result<platform::ProcessOutput> run = onProgress
+                                                      ? platform::runProcess(pythonPath, {scriptPath, action}, watch)
+                                                      : platform::runProcess(pythonPath, {scriptPath, action});
   if (!run) return LauncherInvokeError{run.error().localizedDescription()};
   const platform::ProcessOutput& output = run.value();
   platform::Result<BackendResult> decoded = decodeBackendResult(output.standardOutput);

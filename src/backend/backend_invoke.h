@@ -1,6 +1,7 @@
 // Running the backend script once and turning what it printed into a run outcome.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -23,7 +24,11 @@ using RunOutcome = std::variant<BackendResult, LauncherInvokeError>;
 // output. The exit status is not consulted. Never fails otherwise: a child that cannot start gives the start
 // error's description as the message, undecodable output gives `failureText`. Blocks the calling thread; any
 // thread may call it.
-RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scriptPath, const std::string& action);
+//
+// While the script runs, `onProgress` (when given) is told the latest non-blank line of its standard error, at
+// most about ten times a second, on the calling thread (see `ProgressLine`). The outcome does not depend on it.
+RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scriptPath, const std::string& action,
+                         const std::function<void(const std::string& line)>& onProgress = nullptr);
 
 // The message for output that did not decode: the trimmed standard output and the trimmed standard error (each
 // decoded as UTF-8 with replacement), joined by one line feed, empty parts left out; when both are blank, the

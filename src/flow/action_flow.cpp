@@ -52,7 +52,10 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
   // that the sync moved aside, off the window's thread and before the next press can sync again.
   platform::dispatchGlobalUserInitiated([this, &fileSystem = context.fileSystem, root = root.value(),
                                          pythonPath = python.location.string(), scriptPath = script.string(), action] {
-    backend::RunOutcome outcome = backend::invokeBackend(pythonPath, scriptPath, action);
+    // Progress lines reach the window through the main queue, ahead of the completion that clears them.
+    backend::RunOutcome outcome = backend::invokeBackend(
+        pythonPath, scriptPath, action,
+        [this](const std::string& line) { platform::dispatchToMain([this, line] { showProgress(line); }); });
     runtime::removeReplacedEntries(fileSystem, root);
     platform::dispatchToMain([this, outcome = std::move(outcome), action] { complete(outcome, action); });
   });

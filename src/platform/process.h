@@ -1,7 +1,9 @@
 // Child processes: one executable, an argument vector, no shell.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/error.h"
@@ -31,5 +33,13 @@ struct ProcessOutput {
 // file, a directory, no execute permission, not an executable format). Blocks the calling thread; any thread
 // may call it, several at once.
 Result<ProcessOutput> runProcess(const Path& executable, const std::vector<std::string>& arguments);
+
+// The same, telling `watchStandardError` about standard error while the child runs: with each piece as it
+// arrives (already appended to `standardError`), and with an empty piece at least every `tickMs` milliseconds
+// while nothing arrives, so that the watcher can act on time passing. It runs on the calling thread and must
+// not block.
+Result<ProcessOutput> runProcess(const Path& executable, const std::vector<std::string>& arguments,
+                                 const std::function<void(std::string_view piece)>& watchStandardError,
+                                 int tickMs = 100);
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -82,6 +83,11 @@ int waitForExit(pid_t pid) {
 }  // namespace
 
 Result<ProcessOutput> runProcess(const Path& executable, const std::vector<std::string>& arguments) {
+  return runProcess(executable, arguments, nullptr);
+}
+
+Result<ProcessOutput> runProcess(const Path& executable, const std::vector<std::string>& arguments,
+                                 const std::function<void(std::string_view)>& watchStandardError, int tickMs) {
   const std::string what = "无法启动“" + executable.string() + "”";
   Fd outRead, outWrite, errRead, errWrite;
   if (!makePipe(outRead, outWrite) || !makePipe(errRead, errWrite)) return posixError(errno, what);
@@ -129,10 +135,13 @@ Result<ProcessOutput> runProcess(const Path& executable, const std::vector<std::
     if (exitNotifier.get() >= 0) fds[exitSlot = static_cast<int>(count++)] = {exitNotifier.get(), POLLIN, 0};
     // Without an exit notifier the exit is noticed by a periodic look while descendants hold the pipes open.
     int timeout = exitNotifier.get() >= 0 ? -1 : 50;
+    if (watchStandardError) timeout = timeout < 0 ? tickMs : std::min(timeout, tickMs);
     int ready = ::poll(fds.data(), count, timeout);
     if (ready < 0 && errno != EINTR) break;
     if (outSlot >= 0 && fds[outSlot].revents) outOpen = readSome(outRead.get(), output.standardOutput);
+    const size_t errorBefore = output.standardError.size();
     if (errSlot >= 0 && fds[errSlot].revents) errOpen = readSome(errRead.get(), output.standardError);
+    if (watchStandardError) watchStandardError(std::string_view(output.standardError).substr(errorBefore));
     if (exitSlot >= 0 && fds[exitSlot].revents) {
       status = waitForExit(pid);
       exited = true;

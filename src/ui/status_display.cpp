@@ -40,6 +40,9 @@ void LauncherAppDelegate::setBusy(bool busy) {
   } else {
     activity->stopAnimation();
   }
+  progressLabel->setText("");  // a run's progress line lives exactly as long as the run
 }
+
+void LauncherAppDelegate::showProgress(const std::string& line) { progressLabel->setText(line); }
 
 }  // namespace app

@@ -94,8 +94,13 @@ void LauncherAppDelegate::buildWindow() {
 
   auto buttonsRow = stack({checkButton.get(), launchButton.get()}, Orientation::horizontal, 12, StackAlignment::fill);
   buttonsRow->setDistribution(platform::ui::StackDistribution::fillEqually);
+  progressLabel->setIdentifier("progressLabel");
+  progressLabel->setFont({12, FontWeight::regular});
+  progressLabel->setTextColor(SemanticColor::secondaryLabel);
+  progressLabel->setLineBreakMode(LineBreakMode::truncatingTail);
   View activityFiller;
-  auto activityRow = stack({activity.get(), &activityFiller}, Orientation::horizontal, 8, StackAlignment::centerY);
+  auto activityRow = stack({activity.get(), progressLabel.get(), &activityFiller}, Orientation::horizontal, 8,
+                           StackAlignment::centerY);
 
   auto copyright = styledLabel(Label::plain(kCopyrightText), {13, FontWeight::medium}, SemanticColor::secondaryLabel);
   auto website = linkLabel(kWebsiteHost, kWebsiteUrl);
@@ -111,12 +116,12 @@ void LauncherAppDelegate::buildWindow() {
                    Orientation::vertical);
   column.setAlignment(StackAlignment::leading);
   column.setSpacing(14);
-  // When every optional row shows at once the column is taller than the window. Then the model list gives way
-  // first, next the activity row (its spinner draws nothing while the install button shows, since the two are
-  // never shown together), and last the detail text's final lines: the heading, the status line, the buttons
-  // and the footer always stay whole.
-  column.setVisibilityPriority(*models, 250);
-  column.setVisibilityPriority(*activityRow, 500);
+  // When every optional row shows at once the column is taller than the window. Then the activity row gives way
+  // first (it draws nothing unless a run is under way, and then the detail text and the install button are
+  // hidden, so it always has room), next the model list, and last the detail text's final lines: the heading,
+  // the status line, the buttons and the footer always stay whole.
+  column.setVisibilityPriority(*activityRow, 250);
+  column.setVisibilityPriority(*models, 500);
   content.addSubview(column);
 
   platform::ui::activateConstraints({

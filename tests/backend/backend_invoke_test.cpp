@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "backend/backend_invoke.h"
+#include "backend/progress_line.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -65,6 +66,47 @@ TEST(InvokeBackend, ReturnsAtOnceWhenTheScriptLeavesAServerHoldingItsOutput) {
   int pid = 0;
   std::ifstream(dir / "pid") >> pid;
   if (pid > 0) ::kill(pid, SIGKILL);
+}
+
+}  // namespace
+
+namespace {
+
+// What the window's progress line shows for each piece of standard error, and how often it changes.
+TEST(ProgressLine, ShowsTheLatestNonBlankLineAtMostTenTimesASecond) {
+  using namespace std::chrono_literals;
+  struct Step {
+    std::string piece;
+    std::chrono::milliseconds at;
+    std::optional<std::string> shown;
+  };
+  const std::string longLine = std::string(1023, 'x') + "岚" + "\n";  // cut at a character's end
+  const std::vector<Step> steps = {
+      {"正在安装 1/12：", 0ms, std::nullopt},           // not a line yet
+      {"torch\n  \n\n", 10ms, "正在安装 1/12：torch"},  // blank lines after it do not count
+      {"正在安装 2/12\n", 50ms, std::nullopt},          // too soon: kept
+      {"", 120ms, "正在安装 2/12"},                     // shown once time has passed
+      {"Downloading 10%\rDownloading 20%\r", 300ms, "Downloading 20%"},
+      {"Downloading 20%\n", 500ms, std::nullopt},  // the same line again is no change
+      {"bad \xff byte\n", 700ms, "bad \uFFFD byte"},
+      {longLine, 900ms, std::string(1023, 'x')},
+  };
+  backend::ProgressLine progress;
+  const auto start = backend::ProgressLine::Clock::now();
+  for (const Step& step : steps) {
+    EXPECT_EQ(progress.take(step.piece, start + step.at), step.shown) << step.piece.substr(0, 40);
+  }
+}
+
+TEST(InvokeBackend, TellsProgressWhileTheScriptRunsAndKeepsTheOutcome) {
+  testing_support::TempDir dir;
+  testing_support::writeScript(dir / "script", R"(echo '正在安装 1/2：a' >&2; sleep 0.3; echo '正在安装 2/2：b' >&2
+sleep 0.3; echo '{"ok": true, "code": "", "status_text": "s", "detail_text": "", "show_install": false, "enable_launch": false, "target_url": ""}')");
+  std::vector<std::string> lines;
+  auto outcome = backend::invokeBackend("/bin/sh", (dir / "script").string(), "install",
+                                        [&](const std::string& line) { lines.push_back(line); });
+  ASSERT_TRUE(std::holds_alternative<BackendResult>(outcome)) << messageOf(outcome);
+  EXPECT_EQ(lines, (std::vector<std::string>{"正在安装 1/2：a", "正在安装 2/2：b"}));
 }
 
 }  // namespace

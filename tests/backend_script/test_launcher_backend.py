@@ -44,6 +44,7 @@ class RuntimeRoot:
         done = subprocess.run(
             [str(self.root / "python/bin/python3.11"), str(self.root / "scripts/launcher_backend.py"), action],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        self.errors = done.stderr.decode("utf-8")
         text = done.stdout.decode("utf-8")
         result = json.loads(text)  # the whole output is one JSON object
         assert set(result) == MEMBERS, result
@@ -89,6 +90,7 @@ class ReferenceBackendTest(unittest.TestCase):
         self.assertEqual(installed["code"], "installed")
         self.assertTrue(installed["enable_launch"])
         self.assertTrue((self.world.root / "venv").is_dir())  # beside the seven entries
+        self.assertIn("正在安装 2/3：安装 1 个依赖包\n", self.world.errors)  # the window's progress line
 
         ready = self.world.run("check")
         self.assertTrue(ready["ok"], ready)
@@ -101,6 +103,7 @@ class ReferenceBackendTest(unittest.TestCase):
         self.assertLess(time.monotonic() - started, 30)
         self.assertTrue(launched["ok"], launched)
         self.assertEqual(launched["code"], "launched")
+        self.assertIn("正在启动 1/1：", self.world.errors)
         url = launched["target_url"]
         self.assertTrue(url.startswith("http://127.0.0.1:"))
         self.assertIn(url, launched["status_text"])

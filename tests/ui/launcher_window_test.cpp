@@ -1,6 +1,7 @@
 // The launcher's window, driven as a user drives it: real buttons clicked, real backend scripts run.
 #include <QAccessible>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -225,8 +226,9 @@ class LauncherWindowTest : public QObject {
     world.setBackendScript("echo run >> '" + runs.string() + "'\nwhile [ ! -e '" + release.string() +
                            "' ]; do sleep 0.02; done\ncat '" + (world.files.dir / "result.json").string() + "'");
     world.setBackendResult(true, "ready", "完成", "", false, false);
-    world.setBackendScript("echo run >> '" + runs.string() + "'\nwhile [ ! -e '" + release.string() +
-                           "' ]; do sleep 0.02; done\ncat '" + (world.files.dir / "result.json").string() + "'");
+    world.setBackendScript("echo run >> '" + runs.string() + "'\necho '正在安装 3/12：torch' >&2; echo ' ' >&2\n" +
+                           "while [ ! -e '" + release.string() + "' ]; do sleep 0.02; done\ncat '" +
+                           (world.files.dir / "result.json").string() + "'");
     QTest::mouseClick(world.button("installButton"), Qt::LeftButton);
     QVERIFY(world.spinnerTurning());
     QCOMPARE(world.label("statusLabel")->text(), QStringLiteral("正在安装环境，请稍候…"));
@@ -238,14 +240,66 @@ class LauncherWindowTest : public QObject {
     QVERIFY(world.button("installButton")->isHidden());
     QVERIFY(LauncherAppDelegateProbe::desiredInstallVisible(*world.delegate));  // busy leaves the flags alone
 
+    QTRY_COMPARE(world.label("progressLabel")->text(), QStringLiteral("正在安装 3/12：torch"));
+    QVERIFY(rectInWindow(world.label("progressLabel")).width() > 100);
+
     for (const char* name : {"checkButton", "launchButton"}) QTest::mouseClick(world.button(name), Qt::LeftButton);
     QTest::qWait(100);
     testing_support::writeFile(release, "");
     QVERIFY(world.waitUntilIdle());
+    QCOMPARE(world.label("progressLabel")->text(), QString());
     QCOMPARE(testing_support::readFile(runs), std::string("run\n"));
     QCOMPARE(world.label("statusLabel")->text(), QStringLiteral("完成"));
     QCOMPARE(world.statusColor(), QStringLiteral("systemGreen"));
     QVERIFY(world.button("checkButton")->isEnabled());
+  }
+
+  // The model list stays wherever the column can hold it; the empty activity row gives way first.
+  void theModelListStaysWhereverItFits_data() {
+    QTest::addColumn<bool>("showInstall");
+    QTest::addColumn<int>("detailLines");
+    QTest::addColumn<bool>("listMustShow");  // else it may give way, as the fonts decide
+    QTest::newRow("red, one-line detail") << false << 1 << true;
+    QTest::newRow("red, three-line detail") << false << 3 << true;
+    QTest::newRow("orange with install, one-line detail") << true << 1 << true;
+    QTest::newRow("orange with install, three-line detail") << true << 3 << false;
+  }
+  void theModelListStaysWhereverItFits() {
+    QFETCH(bool, showInstall);
+    QFETCH(int, detailLines);
+    QFETCH(bool, listMustShow);
+    LauncherWorld world;
+    std::string detail = "第一行";
+    for (int i = 1; i < detailLines; ++i) detail += "\n第 " + std::to_string(i + 1) + " 行";
+    world.setBackendResult(false, "", "环境未就绪", detail, showInstall, false);
+    world.launch();
+    QVERIFY(world.clickAndWait("checkButton"));
+    QCOMPARE(world.label("detailLabel")->text(), q(detail));
+    if (listMustShow) QVERIFY(rectInWindow(world.widget("modelsLabel")).height() > 0);
+    QCOMPARE(world.label("detailLabel")->height(),
+             world.label("detailLabel")->heightForWidth(world.label("detailLabel")->width()));
+    assertCoreRowsWhole(world);
+  }
+
+  // Megabytes of standard error a second neither slow the window nor flood it with updates.
+  void aFloodOfStandardErrorKeepsTheWindowResponsive() {
+    LauncherWorld world;
+    world.setBackendScript("yes '正在下载 wheel 3/12' | head -n 1000000 >&2\ncat '" +
+                           (world.files.dir / "result.json").string() + "'");
+    world.setBackendResult(true, "ready", "完成", "", false, false);
+    world.launch();
+    QElapsedTimer clock;
+    qint64 last = 0, longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+      longestGap = std::max(longestGap, clock.elapsed() - last);
+      last = clock.elapsed();
+    });
+    clock.start();
+    ticker.start(10);
+    QVERIFY(world.clickAndWait("checkButton", 60000));
+    QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
+    QCOMPARE(world.label("statusLabel")->text(), QStringLiteral("完成"));
   }
 
   void undecodableOutputIsARunFailure() {

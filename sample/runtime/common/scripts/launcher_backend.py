@@ -48,14 +48,21 @@ def log(message):
     print(message, file=sys.stderr, flush=True)
 
 
+def progress(verb, step, total, what):
+    """A short line for the window's progress line, which shows the latest line of standard error."""
+    log("正在%s %d/%d：%s" % (verb, step, total, what))
+
+
 def last_lines(text, count=8):
     lines = [line for line in text.strip().splitlines() if line.strip()]
     return "\n".join(lines[-count:])
 
 
 def run(command, timeout=600):
-    """Runs a tool with its output captured (never on our standard output); returns (status, output)."""
-    log("run: " + " ".join(str(part) for part in command))
+    """Runs a tool with its output captured (never on our standard output); returns (status, output).
+
+    Its output goes to standard error when it ends, with the command when it failed; the progress line that the
+    caller writes before it stays the latest line while it runs."""
     try:
         done = subprocess.run(
             [str(part) for part in command],
@@ -65,10 +72,13 @@ def run(command, timeout=600):
             timeout=timeout,
         )
     except (OSError, subprocess.TimeoutExpired) as error:
+        log("failed: %s: %s" % (" ".join(str(part) for part in command), error))
         return 1, str(error)
     output = done.stdout.decode("utf-8", "replace")
     if output:
         log(output.rstrip())
+    if done.returncode != 0:
+        log("failed with status %d: %s" % (done.returncode, " ".join(str(part) for part in command)))
     return done.returncode, output
 
 
@@ -130,13 +140,16 @@ def install():
     if not wheels():
         return result(False, "install_failed", "环境安装失败", "wheelhouse 中没有任何安装包，请重新下载最新版。")
     if not venv_python().exists():
+        progress("安装", 1, 3, "创建虚拟环境")
         status, output = run([sys.executable, "-m", "venv", VENV])
         if status != 0:
             return result(False, "install_failed", "环境安装失败", last_lines(output), show_install=True)
+    progress("安装", 2, 3, "安装 %d 个依赖包" % len(requirements()))
     status, output = run(
         [venv_python(), "-m", "pip", "install", "--no-index", "--find-links", WHEELHOUSE, "--disable-pip-version-check",
          "--no-input", "-r", REQUIREMENTS]
     )
+    progress("安装", 3, 3, "校验安装")
     if status != 0 or not environment_installed():
         return result(False, "install_failed", "环境安装失败", last_lines(output) or "安装未完成。", show_install=True)
     return result(True, "installed", "环境安装完成", "", enable_launch=True)
@@ -203,6 +216,7 @@ def launch():
     if port is not None:
         url = "http://127.0.0.1:%d/" % port
         return result(True, "running", "前端已在运行：" + url, "", enable_launch=True, target_url=url)
+    progress("启动", 1, 1, "启动前端服务并等待响应")
     port, problem = start_server()
     if port is None:
         return result(False, "launch_failed", "前端启动失败", problem, enable_launch=True)
