@@ -16,6 +16,7 @@ import urllib.request
 from pathlib import Path
 
 PAYLOAD = None
+SAMPLE = Path(__file__).resolve().parents[2] / "sample"
 MEMBERS = {"ok", "code", "status_text", "detail_text", "show_install", "enable_launch", "target_url"}
 
 
@@ -39,11 +40,11 @@ class RuntimeRoot:
         else:
             shutil.copy2(source, destination)
 
-    def run(self, action, timeout=300):
+    def run(self, action, timeout=300, env=None):
         """Runs `python3.11 scripts/launcher_backend.py action` with both streams piped, as the launcher does."""
         done = subprocess.run(
             [str(self.root / "python/bin/python3.11"), str(self.root / "scripts/launcher_backend.py"), action],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout, env=env)
         self.errors = done.stderr.decode("utf-8")
         text = done.stdout.decode("utf-8")
         result = json.loads(text)  # the whole output is one JSON object
@@ -75,6 +76,7 @@ class ReferenceBackendTest(unittest.TestCase):
         shutil.rmtree(self.base, ignore_errors=True)
 
     def test_check_install_check_launch_and_launch_again(self):
+        python_files = sorted(self.world.root.joinpath("python").rglob("*"))
         before = self.world.run("check")
         self.assertFalse(before["ok"])
         self.assertEqual(before["code"], "not_installed")
@@ -113,8 +115,33 @@ class ReferenceBackendTest(unittest.TestCase):
 
         again = self.world.run("launch")
         self.assertEqual(again["code"], "running")
+        # Byte code was compiled ahead: no run wrote anything into the interpreter's folder.
+        self.assertEqual(sorted(self.world.root.joinpath("python").rglob("*")), python_files)
         self.assertEqual(again["target_url"], url)
         self.assertEqual(self.world.state()["pid"], self.started[0])
+
+    def test_the_users_python_and_pip_settings_change_nothing(self):
+        hostile = Path(self.base) / "hostile"
+        (hostile / "path").mkdir(parents=True)
+        (hostile / "path" / "json.py").write_text("raise SystemExit('the user\\'s json module')\n")
+        package = hostile / "lanqi_sample"
+        shutil.copytree(SAMPLE / "package" / "lanqi_sample", package)
+        (package / "__init__.py").write_text('__version__ = "1.0.0"\nHOSTILE = True\n')
+        subprocess.run([sys.executable, str(SAMPLE / "package" / "make_wheel.py"), str(package), "1.0.0",
+                        str(hostile / "links")], check=True, stdout=subprocess.DEVNULL)
+        env = dict(os.environ, PYTHONPATH=str(hostile / "path"), PYTHONDONTWRITEBYTECODE="1", PIP_USER="1",
+                   PIP_FIND_LINKS=str(hostile / "links"), PIP_INDEX_URL="http://127.0.0.1:9/", PIP_NO_INDEX="0",
+                   PYTHONUSERBASE=str(hostile / "userbase"))
+        installed = self.world.run("install", env=env)
+        self.assertTrue(installed["ok"], installed)
+        modules = list((self.world.root / "venv").rglob("lanqi_sample/__init__.py"))
+        self.assertEqual(len(modules), 1, modules)
+        self.assertNotIn("HOSTILE", modules[0].read_text())  # the bundled wheel, not the user's
+        self.assertFalse((hostile / "userbase").exists())  # nothing installed outside the venv
+        self.assertTrue(self.world.run("check", env=env)["ok"])
+        launched = self.world.run("launch", timeout=60, env=env)
+        self.assertEqual(launched["code"], "launched", launched)
+        self.started.append(self.world.state()["pid"])
 
     def test_a_process_it_did_not_start_is_neither_reused_nor_stopped(self):
         self.assertTrue(self.world.run("install")["ok"])

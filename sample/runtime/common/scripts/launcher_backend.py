@@ -9,11 +9,19 @@ Layout, relative to this file: the runtime root is the folder above "scripts"; t
 beside the runtime's seven entries ("venv", which the launcher's sync never removes), and the data folder above
 the runtime root holds the front end's state file and log.
 """
-import json
 import os
+import sys
+
+# The user's own Python and pip settings must not change what this script does: it runs in the interpreter's
+# isolated mode (no PYTHON* variables, no user site folder, not its own folder on the import path), and
+# starts again in it when the launcher, which passes its environment on, started it otherwise. Nothing is
+# imported before this point but what the interpreter has already loaded.
+if not sys.flags.isolated:
+    os.execv(sys.executable, [sys.executable, "-I", os.path.abspath(__file__)] + sys.argv[1:])
+
+import json  # noqa: E402 (after the isolation above, by design)
 import secrets
 import subprocess
-import sys
 import time
 import traceback
 import urllib.request
@@ -58,6 +66,10 @@ def last_lines(text, count=8):
     return "\n".join(lines[-count:])
 
 
+# The environment of the tools it starts: the launcher's, without the variables that steer Python or pip.
+TOOL_ENVIRONMENT = {key: value for key, value in os.environ.items() if not key.startswith(("PYTHON", "PIP_"))}
+
+
 def run(command, timeout=600):
     """Runs a tool with its output captured (never on our standard output); returns (status, output).
 
@@ -70,6 +82,7 @@ def run(command, timeout=600):
             stdout=subprocess.PIPE,
             stderr=subprocess.STDOUT,
             timeout=timeout,
+            env=TOOL_ENVIRONMENT,
         )
     except (OSError, subprocess.TimeoutExpired) as error:
         log("failed: %s: %s" % (" ".join(str(part) for part in command), error))
@@ -105,7 +118,7 @@ def environment_installed():
         "    name, _, version = requirement.partition('==')\n"
         "    if m.version(name.strip()) != version.strip(): sys.exit(1)\n"
     )
-    status, _ = run([venv_python(), "-c", probe] + requirements(), timeout=60)
+    status, _ = run([venv_python(), "-I", "-c", probe] + requirements(), timeout=60)
     return status == 0
 
 
@@ -141,13 +154,13 @@ def install():
         return result(False, "install_failed", "环境安装失败", "wheelhouse 中没有任何安装包，请重新下载最新版。")
     if not venv_python().exists():
         progress("安装", 1, 3, "创建虚拟环境")
-        status, output = run([sys.executable, "-m", "venv", VENV])
+        status, output = run([sys.executable, "-I", "-m", "venv", VENV])
         if status != 0:
             return result(False, "install_failed", "环境安装失败", last_lines(output), show_install=True)
     progress("安装", 2, 3, "安装 %d 个依赖包" % len(requirements()))
     status, output = run(
-        [venv_python(), "-m", "pip", "install", "--no-index", "--find-links", WHEELHOUSE, "--disable-pip-version-check",
-         "--no-input", "-r", REQUIREMENTS]
+        [venv_python(), "-I", "-m", "pip", "install", "--isolated", "--no-index", "--find-links", WHEELHOUSE,
+         "--disable-pip-version-check", "--no-input", "-r", REQUIREMENTS]
     )
     progress("安装", 3, 3, "校验安装")
     if status != 0 or not environment_installed():
@@ -186,7 +199,9 @@ def start_server():
     server = Path(__file__).resolve().parent / "frontend_server.py"
     with open(LOG_FILE, "ab") as log_file:
         child = subprocess.Popen(
-            [str(venv_python()), str(server), "--root", str(WEB_ROOT), "--state", str(STATE_FILE), "--token", token],
+            [str(venv_python()), "-I", str(server), "--root", str(WEB_ROOT), "--state", str(STATE_FILE), "--token",
+             token],
+            env=TOOL_ENVIRONMENT,
             stdin=subprocess.DEVNULL,
             stdout=log_file,
             stderr=subprocess.STDOUT,
