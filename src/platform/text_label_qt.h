@@ -2,7 +2,10 @@
 // those lines can show. For the Qt implementation files of the window layer only.
 #pragma once
 
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -17,6 +20,8 @@ namespace platform::ui::detail {
 // any width the window allows. Without a limit it keeps this many in all.
 constexpr qsizetype kParagraphKeep = 2048;
 constexpr qsizetype kUnlimitedKeep = 16384;
+// The most of a text (in UTF-16 units, 64 KiB of them) that copying gives, shown or not.
+constexpr qsizetype kCopyKeep = 65536;
 
 // A label that draws at most `maxLines` lines and keeps no more text than those lines can show.
 class TextLabel final : public QLabel {
@@ -29,6 +34,9 @@ class TextLabel final : public QLabel {
   }
 
   void setFullText(const QString& text) {
+    copyText_ = text;
+    truncateWhole(copyText_, kCopyKeep);
+    selectionStart_ = selectionEnd_ = 0;
     QString kept = text;
     if (maxLines_ > 0) {
       QStringList paragraphs = text.split(QLatin1Char('\n'));
@@ -46,6 +54,25 @@ class TextLabel final : public QLabel {
     color_ = color;
     setProperty("semanticColor", QString::fromLatin1(colorName(color)));
     update();
+  }
+  // Lets the user select the text with the mouse or the keyboard and copy it. What is copied is the whole
+  // text as it was set (up to kCopyKeep), not only the lines that show, whenever the selection takes in all
+  // that shows; a part of it gives that part.
+  void setSelectable(bool selectable) {
+    selectable_ = selectable;
+    setFocusPolicy(selectable ? Qt::ClickFocus : Qt::NoFocus);
+    setCursor(selectable ? Qt::IBeamCursor : Qt::ArrowCursor);
+  }
+  void selectAll() {
+    selectionStart_ = 0;
+    selectionEnd_ = text().size();
+    update();
+  }
+  // What a copy takes now: the selection as described above, or everything when nothing is selected.
+  QString textToCopy() const {
+    qsizetype start = std::min(selectionStart_, selectionEnd_), end = std::max(selectionStart_, selectionEnd_);
+    if (start == end || (start == 0 && end >= text().size())) return copyText_;
+    return text().mid(start, end - start);
   }
   void setLink(const QString& url) {
     url_ = url;
@@ -97,10 +124,48 @@ class TextLabel final : public QLabel {
     }
     QTextLayout layout(displayText(), font());
     layOut(layout, width());
-    for (int i = 0; i < layout.lineCount() && (maxLines_ == 0 || i < maxLines_); ++i) {
-      if (i > 0 && (i + 1) * lineHeight() > height()) break;  // only whole lines when the column gave height
-      layout.lineAt(i).draw(&painter, QPointF(0, 0));
+    QTextLayout::FormatRange selection;
+    selection.start = static_cast<int>(std::min(selectionStart_, selectionEnd_));
+    selection.length = static_cast<int>(std::abs(selectionEnd_ - selectionStart_));
+    selection.format.setBackground(palette().brush(QPalette::Highlight));
+    selection.format.setForeground(palette().brush(QPalette::HighlightedText));
+    int shown = 0;
+    while (shown < layout.lineCount() && (maxLines_ == 0 || shown < maxLines_)) {
+      if (shown > 0 && (shown + 1) * lineHeight() > height()) break;  // only whole lines when the column gave height
+      ++shown;
     }
+    QList<QTextLayout::FormatRange> selections;
+    if (selection.length > 0) selections << selection;
+    layout.draw(&painter, QPointF(0, 0), selections, QRectF(0, 0, width(), shown * lineHeight()));
+  }
+  void mousePressEvent(QMouseEvent* event) override {
+    if (selectable_ && event->button() == Qt::LeftButton) {
+      selectionStart_ = selectionEnd_ = positionAt(event->position().toPoint());
+      update();
+    }
+    QLabel::mousePressEvent(event);
+  }
+  void mouseMoveEvent(QMouseEvent* event) override {
+    if (selectable_ && (event->buttons() & Qt::LeftButton)) {
+      selectionEnd_ = positionAt(event->position().toPoint());
+      update();
+    }
+    QLabel::mouseMoveEvent(event);
+  }
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    if (selectable_) selectAll();
+    QLabel::mouseDoubleClickEvent(event);
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    if (selectable_ && event->matches(QKeySequence::SelectAll)) {
+      selectAll();
+      return;
+    }
+    if (selectable_ && event->matches(QKeySequence::Copy)) {
+      QGuiApplication::clipboard()->setText(textToCopy());
+      return;
+    }
+    QLabel::keyPressEvent(event);
   }
   void mouseReleaseEvent(QMouseEvent* event) override {
     if (!url_.isEmpty() && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
@@ -110,6 +175,16 @@ class TextLabel final : public QLabel {
   }
 
  private:
+  // The position in the shown text nearest to `point`, for selecting with the mouse.
+  qsizetype positionAt(QPoint point) const {
+    if (!wraps_) return 0;
+    QTextLayout layout(displayText(), font());
+    layOut(layout, width());
+    if (layout.lineCount() == 0) return 0;
+    int index = std::clamp(point.y() / std::max(1, lineHeight()), 0, layout.lineCount() - 1);
+    if (point.y() >= layout.lineCount() * lineHeight()) return text().size();  // below the last line: its end
+    return layout.lineAt(index).xToCursor(point.x());
+  }
   // Keeps at most `size` UTF-16 units of `text`, never half of a surrogate pair.
   static void truncateWhole(QString& text, qsizetype size) {
     if (text.size() <= size) return;
@@ -162,6 +237,10 @@ class TextLabel final : public QLabel {
 
   bool wraps_;
   bool truncates_ = false;
+  bool selectable_ = false;
+  qsizetype selectionStart_ = 0;
+  qsizetype selectionEnd_ = 0;
+  QString copyText_;
   int maxLines_ = 0;
   SemanticColor color_ = SemanticColor::label;
   QString full_;

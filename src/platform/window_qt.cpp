@@ -114,11 +114,17 @@ std::unique_ptr<Label> Label::plain(const std::string& text) {
 std::unique_ptr<Label> Label::wrapping(const std::string& text) {
   auto* widget = new TextLabel(true);
   widget->setFullText(qs(text));
-  // Wrapping labels can be selected in the platform's own; here the whole text can be copied from the menu.
+  // Wrapping labels can be selected and copied, by mouse, keyboard or context menu.
+  widget->setSelectable(true);
   widget->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* copy = new QAction(QStringLiteral("拷贝"), widget);
-  QObject::connect(copy, &QAction::triggered, widget, [widget] { QApplication::clipboard()->setText(widget->text()); });
+  copy->setObjectName(QStringLiteral("copyAction"));
+  QObject::connect(copy, &QAction::triggered, widget,
+                   [widget] { QApplication::clipboard()->setText(widget->textToCopy()); });
+  auto* selectAll = new QAction(QStringLiteral("全选"), widget);
+  QObject::connect(selectAll, &QAction::triggered, widget, [widget] { widget->selectAll(); });
   widget->addAction(copy);
+  widget->addAction(selectAll);
   return std::unique_ptr<Label>(new Label(widget));
 }
 

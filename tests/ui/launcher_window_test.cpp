@@ -1,7 +1,10 @@
 // The launcher's window, driven as a user drives it: real buttons clicked, real backend scripts run.
 #include <QAccessible>
+#include <QAction>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -300,6 +303,48 @@ class LauncherWindowTest : public QObject {
     QVERIFY(world.clickAndWait("checkButton", 60000));
     QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
     QCOMPARE(world.label("statusLabel")->text(), QStringLiteral("完成"));
+  }
+
+  // The detail text shows shortened, yet selecting and copying it, by keyboard, menu or mouse, gives it whole.
+  void theDetailTextIsSelectedAndCopiedWhole() {
+    LauncherWorld world;
+    std::string paragraph;
+    for (int i = 0; i < 400; ++i) paragraph += "错误" + std::to_string(i) + " ";
+    const std::string detail = paragraph + "\n" + paragraph + "\n" + paragraph + "\n第四行";
+    world.setBackendResult(false, "", "失败", detail, false, false);
+    world.launch();
+    QVERIFY(world.clickAndWait("checkButton"));
+    QLabel* label = world.label("detailLabel");
+    const QString whole = q(detail);
+    QVERIFY(label->text().size() < whole.size());
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    auto copied = [&](const std::function<void()>& act) {
+      clipboard->setText(QStringLiteral("before"));
+      act();
+      return clipboard->text();
+    };
+    const QPoint start(1, 2), pastTheEnd(label->width() - 1, label->height() + 5);
+    QCOMPARE(copied([&] {
+               QTest::mouseClick(label, Qt::LeftButton, {}, start);
+               QTest::keyClick(label, Qt::Key_A, Qt::ControlModifier);
+               QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
+             }),
+             whole);
+    QCOMPARE(copied([&] { label->findChild<QAction*>("copyAction")->trigger(); }), whole);
+    QCOMPARE(copied([&] {
+               QTest::mousePress(label, Qt::LeftButton, {}, start);
+               QTest::mouseMove(label, pastTheEnd);
+               QTest::mouseRelease(label, Qt::LeftButton, {}, pastTheEnd);
+               QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
+             }),
+             whole);
+    const QString part = copied([&] {
+      QTest::mousePress(label, Qt::LeftButton, {}, start);
+      QTest::mouseMove(label, QPoint(60, 2));
+      QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(60, 2));
+      QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
+    });
+    QVERIFY2(!part.isEmpty() && part.size() < 20 && whole.startsWith(part), qPrintable(part));
   }
 
   void undecodableOutputIsARunFailure() {
