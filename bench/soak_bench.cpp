@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "ui/soak_runner.h"
+#include "soak_runner.h"
 
 int main(int argc, char** argv) {
   int runs = argc > 1 ? std::stoi(argv[1]) : 2000;

@@ -65,6 +65,16 @@ QLabel* LauncherWorld::label(const char* name) const { return qobject_cast<QLabe
 
 QString LauncherWorld::statusColor() const { return label("statusLabel")->property("semanticColor").toString(); }
 
+QString LauncherWorld::state() const {
+  QStringList buttons;
+  if (button("checkButton")->isEnabled()) buttons << "check";
+  if (button("launchButton")->isEnabled()) buttons << "launch";
+  if (!button("installButton")->isHidden() && button("installButton")->isEnabled()) buttons << "install";
+  QLabel* detail = label("detailLabel");
+  return label("statusLabel")->text() + " | " + statusColor() + " | " + (detail->isHidden() ? "-" : detail->text()) +
+         " | " + buttons.join(' ') + (spinnerTurning() ? " | busy" : "");
+}
+
 bool LauncherWorld::spinnerTurning() const {
   auto* spinner = qobject_cast<QProgressBar*>(widget("activity"));
   return spinner && spinner->maximum() == 0;

@@ -41,6 +41,9 @@ class LauncherWorld {
   QLabel* label(const char* name) const;
   QWidget* widget(const char* name) const;
   QString statusColor() const;
+  // What the window shows, in one line: "status | colour | detail, or - when hidden | the buttons a user can
+  // press (install only when shown)", with " | busy" while the spinner turns.
+  QString state() const;
   bool spinnerTurning() const;
   // Clicks a button as a user would and waits until the window is idle again.
   bool clickAndWait(const char* name, int timeoutMs = 20000);

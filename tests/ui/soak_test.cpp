@@ -1,7 +1,7 @@
 // Two thousand backend runs in one process leave no descriptor and no thread behind.
 #include <QTest>
 
-#include "ui/soak_runner.h"
+#include "soak_runner.h"
 
 class SoakTest : public QObject {
   Q_OBJECT

@@ -1,4 +1,4 @@
-#include "ui/soak_runner.h"
+#include "soak_runner.h"
 
 #include <QLabel>
 #include <QTest>
