@@ -42,10 +42,6 @@ class FileSystem {
   // True when the current user (effective IDs) may execute the entry at `path` (a link is followed).
   virtual bool isExecutable(const Path& path) const = 0;
 
-  // True when the entry at `path` is a regular file; a symbolic link is not followed, so a link to a regular
-  // file is not one. Fails when the entry's metadata cannot be read (a missing entry included).
-  virtual Result<bool> isRegularFile(const Path& path) const = 0;
-
   // The canonical absolute path of `path`, every symbolic link resolved. Fails when any part does not exist.
   virtual Result<Path> canonical(const Path& path) const = 0;
 
@@ -92,7 +88,6 @@ class PosixFileSystem final : public FileSystem {
   bool exists(const Path& path) const override;
   bool existsWithoutFollowing(const Path& path) const override;
   bool isExecutable(const Path& path) const override;
-  Result<bool> isRegularFile(const Path& path) const override;
   Result<Path> canonical(const Path& path) const override;
   Status createDirectories(const Path& path) override;
   Status removeTree(const Path& path) override;

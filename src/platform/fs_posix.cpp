@@ -251,12 +251,6 @@ bool PosixFileSystem::isExecutable(const Path& path) const {
   return ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
 }
 
-Result<bool> PosixFileSystem::isRegularFile(const Path& path) const {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return posixError(errno, "无法读取" + q(path) + "的属性");
-  return S_ISREG(st.st_mode);
-}
-
 Result<Path> PosixFileSystem::canonical(const Path& path) const {
   char* resolved = ::realpath(path.c_str(), nullptr);
   if (!resolved) return posixError(errno, "无法解析路径" + q(path));

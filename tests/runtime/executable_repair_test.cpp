@@ -13,79 +13,59 @@ using testing_support::modeOf;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-TEST(RepairExecutableBits, SetsRegularFilesTo0755AndNothingElse) {
-  TempDir root;
+std::vector<int> modesOf(const platform::Path& root, std::initializer_list<const char*> names) {
+  std::vector<int> modes;
+  for (const char* name : names) modes.push_back(modeOf(root / name));
+  return modes;
+}
+
+// Every regular file below the two tool folders becomes 0755, at any depth, hidden or not; folders, links and
+// everything else keep their modes, and nothing outside the runtime root is reached, through links or not.
+TEST(RepairExecutableBits, SetsToolsTo0755AndNothingElse) {
+  TempDir world;
   platform::PosixFileSystem fs;
+  const platform::Path root = world / "root";
+  EXPECT_TRUE(runtime::repairManagedRuntimeExecutables(fs, root).ok());  // no tool folders: no failure
   writeFile(root / "python/bin/python3.11", "x", 0644);
   writeFile(root / "python/bin/.hidden", "x", 0700);
   writeFile(root / "python/bin/sub/deeper/tool", "x", 0600);
   writeFile(root / "python/lib/module.py", "x", 0644);
-  writeFile(root / "ffmpeg/bin/ffmpeg", "x", 0604);
   writeFile(root / "elsewhere.txt", "x", 0640);
   std::filesystem::create_symlink("../../elsewhere.txt", root / "python/bin/link");
   ::chmod((root / "python/bin/sub").c_str(), 0750);
-
-  ASSERT_TRUE(runtime::repairManagedRuntimeExecutables(fs, root.path()).ok());
-  EXPECT_EQ(modeOf(root / "python/bin/python3.11"), 0755);
-  EXPECT_EQ(modeOf(root / "python/bin/.hidden"), 0755);
-  EXPECT_EQ(modeOf(root / "python/bin/sub/deeper/tool"), 0755);
-  EXPECT_EQ(modeOf(root / "ffmpeg/bin/ffmpeg"), 0755);
-  EXPECT_EQ(modeOf(root / "python/bin/sub"), 0750);
-  EXPECT_EQ(modeOf(root / "python/lib/module.py"), 0644);
-  EXPECT_EQ(modeOf(root / "elsewhere.txt"), 0640);  // reached only through a link
-}
-
-TEST(RepairExecutableBits, MissingToolFoldersAreNoFailure) {
-  TempDir root;
-  platform::PosixFileSystem fs;
-  EXPECT_TRUE(runtime::repairManagedRuntimeExecutables(fs, root.path()).ok());
-  writeFile(root / "ffmpeg/bin/ffmpeg", "x", 0644);
-  EXPECT_TRUE(runtime::repairManagedRuntimeExecutables(fs, root.path()).ok());
-  EXPECT_EQ(modeOf(root / "ffmpeg/bin/ffmpeg"), 0755);
-}
-
-TEST(RepairExecutableBits, NeverChangesFilesOutsideTheRuntimeRoot) {
-  TempDir world;
-  platform::PosixFileSystem fs;
   writeFile(world / "system/bin/setuid-tool", "x", 04755);
-  writeFile(world / "system/bin/plain", "x", 0644);
-  platform::Path root = world / "root";
-  std::filesystem::create_directories(root / "python");
-  std::filesystem::create_directory_symlink(world / "system/bin", root / "python/bin");  // python/bin leads out
-  std::filesystem::create_directory_symlink(world / "system", root / "ffmpeg");  // ffmpeg/bin lies under a link out
-
+  std::filesystem::create_directory_symlink(world / "system", root / "ffmpeg");  // ffmpeg/bin lies outside
   ASSERT_TRUE(runtime::repairManagedRuntimeExecutables(fs, root).ok());
+  EXPECT_EQ(modesOf(root, {"python/bin/python3.11", "python/bin/.hidden", "python/bin/sub/deeper/tool",
+                           "python/bin/sub", "python/lib/module.py", "elsewhere.txt"}),
+            std::vector<int>({0755, 0755, 0755, 0750, 0644, 0640}));
   EXPECT_EQ(modeOf(world / "system/bin/setuid-tool"), 04755);
-  EXPECT_EQ(modeOf(world / "system/bin/plain"), 0644);
 
-  // A link that stays inside the root is walked.
-  std::filesystem::remove(root / "python/bin");
+  // A tool folder linked to a place inside the root is walked; one linked out of it is not.
+  std::filesystem::remove_all(root / "python/bin");
   writeFile(root / "python/real-bin/python3.11", "x", 0644);
   std::filesystem::create_directory_symlink("real-bin", root / "python/bin");
+  std::filesystem::remove(root / "ffmpeg");
+  std::filesystem::create_directories(root / "ffmpeg");
+  std::filesystem::create_directory_symlink(world / "system/bin", root / "ffmpeg/bin");
   ASSERT_TRUE(runtime::repairManagedRuntimeExecutables(fs, root).ok());
   EXPECT_EQ(modeOf(root / "python/real-bin/python3.11"), 0755);
+  EXPECT_EQ(modeOf(world / "system/bin/setuid-tool"), 04755);
 }
 
 // Something put in a tool's place between the walk and the permission change neither redirects the change nor
 // holds the window: a link's target keeps its mode, and a pipe is not waited on.
 TEST(RepairExecutableBits, AnEntrySwappedInAfterTheWalkIsLeftAlone) {
-  const std::function<void(const platform::Path&, const platform::Path&)> swaps[] = {
-      [](const platform::Path& tool, const platform::Path& outside) {
-        std::filesystem::remove(tool);
-        std::filesystem::create_symlink(outside, tool);
-      },
-      [](const platform::Path& tool, const platform::Path&) {
-        std::filesystem::remove(tool);
-        ::mkfifo(tool.c_str(), 0600);
-      },
-  };
-  for (const auto& swap : swaps) {
+  for (bool pipe : {false, true}) {
     TempDir world;
     platform::PosixFileSystem real;
     testing_support::FaultyFileSystem fs(real);
     writeFile(world / "outside/secret", "x", 0600);
     writeFile(world / "root/python/bin/python3.11", "x", 0644);
-    fs.beforePermissions = [&](const platform::Path& tool) { swap(tool, world / "outside/secret"); };
+    fs.beforePermissions = [&](const platform::Path& tool) {
+      std::filesystem::remove(tool);
+      pipe ? (void)::mkfifo(tool.c_str(), 0600) : std::filesystem::create_symlink(world / "outside/secret", tool);
+    };
     auto repaired =
         std::async(std::launch::async, [&] { return runtime::repairExecutableBits(fs, world / "root/python/bin"); });
     ASSERT_EQ(repaired.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the repair hangs";

@@ -44,8 +44,16 @@ TEST(ResolveRuntimeRoot, SyncsTheManagedRootOnEveryCall) {
   EXPECT_EQ(readFile(world.root / "README.md"), "readme v1");
 }
 
-TEST(ResolveRuntimeRoot, FailuresBeforeTheSyncTouchNothing) {
+TEST(ResolveRuntimeRoot, FailuresBeforeTheCopyTouchNothing) {
   RuntimeWorld world;
+  std::filesystem::remove_all(world.resources / "runtime/macos-arm64");
+  EXPECT_EQ(runtime::resolveRuntimeRoot(world.context).error(),
+            runtime::runtimeError(runtime::RuntimeErrorCode::noMatchingPayload));
+  runtime::RuntimeContext noResources = world.context;
+  noResources.resourceDirectory.reset();
+  EXPECT_EQ(runtime::resolveRuntimeRoot(noResources).error(),
+            runtime::runtimeError(runtime::RuntimeErrorCode::noResources));
+
   runtime::RuntimeContext noSupport = world.context;
   noSupport.applicationSupportDirectory.reset();
   noSupport.unameTool = world.dir / "uname-must-not-run";
@@ -80,15 +88,6 @@ TEST(ResolveRuntimeRoot, ALinkThatDoesNotResolveAtItsNewPlaceIsIncomplete) {
   testing_support::writeFile(web / "index.html", "fixed");
   ASSERT_TRUE(runtime::resolveRuntimeRoot(world.context).ok());
   EXPECT_EQ(readFile(world.root / "web_lite3/index.html"), "fixed");
-}
-
-TEST(ResolveRuntimeRoot, SyncErrorsArriveUnwrapped) {
-  RuntimeWorld world;
-  std::filesystem::remove_all(world.resources / "runtime/macos-arm64/ffmpeg");
-  auto result = runtime::resolveRuntimeRoot(world.context);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().domain(), platform::kPosixErrorDomain);
-  EXPECT_EQ(result.error().code(), ENOENT);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "runtime/payload.h"
-#include "runtime/runtime_error.h"
 #include "runtime/runtime_sync.h"
 #include "support/faulty_file_system.h"
 
@@ -60,35 +59,30 @@ struct SyncWorld {
     std::filesystem::remove_all(world.root / "venv");
     return snapshot(world.root);
   }
-  // "v1", "v2" or "absent" for one entry of the plan, read from a file that only a complete copy holds.
-  std::string versionOf(const std::string& name) {
-    static const std::map<std::string, std::string> probes = {
-        {"README.md", ""},           {"requirements.txt", ""},  {"scripts", "launcher_backend.py"},
-        {"web_lite3", "index.html"}, {"python", "lib/site.py"}, {"wheelhouse", "sample-1.0-py3-none-any.whl"},
-        {"ffmpeg", "bin/ffmpeg"}};
-    platform::Path path = probes.at(name).empty() ? world.root / name : world.root / name / probes.at(name);
-    if (!std::filesystem::exists(path)) return "absent";
-    std::string text = readFile(path);
-    return text.find("v2") != std::string::npos ? "v2" : text.find("v1") != std::string::npos ? "v1" : "?";
+  // "v1", "v2" or "absent" for each entry of the plan in its order, read from a file only a complete copy holds.
+  std::string versions() {
+    std::string all;
+    for (const char* probe : {"README.md", "requirements.txt", "scripts/launcher_backend.py", "web_lite3/index.html",
+                              "python/lib/site.py", "wheelhouse/sample-1.0-py3-none-any.whl", "ffmpeg/bin/ffmpeg"}) {
+      const std::string text = std::filesystem::exists(world.root / probe) ? readFile(world.root / probe) : "";
+      all += text.find("v2") != std::string::npos ? "v2 " : text.find("v1") != std::string::npos ? "v1 " : "absent ";
+    }
+    return all;
   }
 };
 
-TEST(SyncEmbeddedRuntime, CopiesTheSevenEntriesAndMakesTheToolsExecutable) {
-  testing_support::RuntimeWorld world;
-  ASSERT_TRUE(runtime::syncEmbeddedRuntime(world.context, world.root, "macos-arm64").ok());
-  EXPECT_EQ(readFile(world.root / "README.md"), "readme v1");
-  EXPECT_NE(readFile(world.root / "python/bin/python3.11").find("macos-arm64"), std::string::npos);
-  EXPECT_EQ(std::filesystem::read_symlink(world.root / "python/bin/python3"), "python3.11");
-  EXPECT_EQ(modeOf(world.root / "python/bin/python3.11"), 0755);
-  EXPECT_EQ(modeOf(world.root / "ffmpeg/bin/ffmpeg"), 0755);
-  EXPECT_EQ(modeOf(world.root / "python/lib/site.py"), 0644);
-  EXPECT_FALSE(std::filesystem::exists(world.root / "not-in-plan.txt"));
-  EXPECT_EQ(modeOf(world.resources / "runtime/macos-arm64/python/bin/python3.11"), 0644);  // the bundle is only read
-}
-
+// A fresh copy: the seven entries with their links, the tools made executable, nothing else, the bundle only
+// read; each entry replaced whole on the next sync, whatever stood in its place; leftovers of a crash cleared.
 TEST(SyncEmbeddedRuntime, ReplacesEachEntryWholeAndLeavesOthersAlone) {
   SyncWorld sync;
   platform::Path root = sync.world.root;
+  EXPECT_EQ(std::filesystem::read_symlink(root / "python/bin/python3"), "python3.11");
+  EXPECT_EQ(std::vector<int>({modeOf(root / "python/bin/python3.11"), modeOf(root / "ffmpeg/bin/ffmpeg"),
+                              modeOf(root / "python/lib/site.py")}),
+            std::vector<int>({0755, 0755, 0644}));
+  EXPECT_FALSE(std::filesystem::exists(root / "not-in-plan.txt"));
+  EXPECT_EQ(modeOf(sync.world.resources / "runtime/macos-arm64/python/bin/python3.11"), 0644);
+
   writeFile(root / "scripts/added.py", "stray");
   std::filesystem::remove_all(root / "web_lite3");
   writeFile(root / "web_lite3", "a file where a folder belongs");
@@ -102,32 +96,12 @@ TEST(SyncEmbeddedRuntime, ReplacesEachEntryWholeAndLeavesOthersAlone) {
   writeFile(root / ".replaced-python.old-1/lib/site.py", "left by a crash");
 
   ASSERT_TRUE(sync.sync(sync.v2).ok());
-  EXPECT_EQ(readFile(root / "venv/keep"), "user data beside the seven");
-  EXPECT_EQ(readFile(sync.world.dir / "user-data/important.txt"), "keep me");
   EXPECT_FALSE(std::filesystem::exists(root / ".replaced-python.old-1"));
+  EXPECT_EQ(readFile(root / "venv/keep"), "user data beside the seven");
   EXPECT_EQ(sync.settled(), sync.cleanV2);
+  EXPECT_EQ(readFile(sync.world.dir / "user-data/important.txt"), "keep me");
   ASSERT_TRUE(sync.sync(sync.v2).ok());
   EXPECT_EQ(sync.settled(), sync.cleanV2);
-}
-
-TEST(SyncEmbeddedRuntime, MissingResourcesOrPayloadsFailBeforeAnythingIsTouched) {
-  testing_support::RuntimeWorld world;
-  runtime::RuntimeContext noResources = world.context;
-  noResources.resourceDirectory.reset();
-  platform::Status status = runtime::syncEmbeddedRuntime(noResources, world.root, "macos-arm64");
-  ASSERT_FALSE(status.ok());
-  EXPECT_EQ(status.error(), runtime::runtimeError(runtime::RuntimeErrorCode::noResources));
-
-  std::filesystem::remove_all(world.resources / "runtime/macos-x86_64");
-  status = runtime::syncEmbeddedRuntime(world.context, world.root, "macos-x86_64");
-  ASSERT_FALSE(status.ok());
-  EXPECT_EQ(status.error(), runtime::runtimeError(runtime::RuntimeErrorCode::noMatchingPayload));
-  EXPECT_FALSE(std::filesystem::exists(world.support));
-
-  std::filesystem::remove_all(world.resources / "runtime/common");
-  status = runtime::syncEmbeddedRuntime(world.context, world.root, "macos-arm64");
-  ASSERT_FALSE(status.ok());
-  EXPECT_EQ(status.error().code(), 3);
 }
 
 // A program started from the runtime keeps writing caches into it, by path and through a folder it holds open,
@@ -152,8 +126,7 @@ TEST(SyncEmbeddedRuntime, AProgramWritingIntoTheRuntimeNeverBreaksAPress) {
   for (int press = 0; press < 20; ++press) {
     platform::Status status = sync.sync(press % 2 ? sync.world.context : sync.v2);
     ASSERT_TRUE(status.ok()) << status.error().localizedDescription();
-    std::string expected = press % 2 ? "v1" : "v2";
-    for (const auto& entry : runtime::kCopyPlan) EXPECT_EQ(sync.versionOf(entry.name), expected) << entry.name;
+    EXPECT_EQ(sync.versions(), press % 2 ? "v1 v1 v1 v1 v1 v1 v1 " : "v2 v2 v2 v2 v2 v2 v2 ");
     runtime::removeReplacedEntries(sync.world.fileSystem, root);  // may leave the held-open folder behind
   }
   stop = true;
@@ -174,10 +147,9 @@ TEST(SyncEmbeddedRuntime, AFailingStepLeavesEveryEntryCompleteAndTheNextPressHea
       platform::Status status = sync.sync(sync.v2);
       ASSERT_FALSE(status.ok());
       EXPECT_EQ(status.error(), sync.faulty.injected());  // passed on unchanged
-      for (int i = 1; i <= 7; ++i) {
-        EXPECT_EQ(sync.versionOf(runtime::kCopyPlan[i - 1].name), i < position ? "v2" : "v1")
-            << "operation " << static_cast<int>(operation) << " fails at " << position << ", entry " << i;
-      }
+      std::string expected;
+      for (int i = 1; i <= 7; ++i) expected += i < position ? "v2 " : "v1 ";
+      EXPECT_EQ(sync.versions(), expected) << "operation " << static_cast<int>(operation) << " fails at " << position;
       EXPECT_EQ(sync.faulty.calls(Operation::setPermissions), 0) << "no repair after a failed step";
       sync.faulty.heal();
       ASSERT_TRUE(sync.sync(sync.v2).ok());
@@ -190,26 +162,21 @@ TEST(SyncEmbeddedRuntime, AFailingStepLeavesEveryEntryCompleteAndTheNextPressHea
 // its place, and once the payload is mended the next press recovers the whole runtime.
 TEST(SyncEmbeddedRuntime, AFailureInsideATreeKeepsTheOldEntryAndTheNextPressRecovers) {
   struct Row {
-    const char* what;
-    const char* entry;
-    const char* path;  // under the v2 payload of that entry
+    const char* path;  // under the v2 payloads
     int error;
-    bool needsUnprivilegedUser;
+    const char* versions;  // after the failure
   };
   const Row rows[] = {
-      {"a pipe first in a tree", "scripts", "scripts/a-pipe", ENOTSUP, false},
-      {"a pipe deep in a tree", "python", "python/lib/deep/er/pipe", ENOTSUP, false},
-      {"a pipe beside many files", "wheelhouse", "wheelhouse/z-pipe", ENOTSUP, false},
-      {"an entry missing from the payload", "ffmpeg", "ffmpeg", ENOENT, false},
-      {"a file that cannot be read", "web_lite3", "web_lite3/index.html", EACCES, true},
+      {"common/scripts/a-pipe", ENOTSUP, "v2 v2 v1 v1 v1 v1 v1 "},  // a pipe first in a tree
+      {"macos-arm64/python/lib/deep/er/pipe", ENOTSUP, "v2 v2 v2 v2 v1 v1 v1 "},
+      {"macos-arm64/wheelhouse/z-pipe", ENOTSUP, "v2 v2 v2 v2 v2 v1 v1 "},  // beside many files
+      {"macos-arm64/ffmpeg", ENOENT, "v2 v2 v2 v2 v2 v2 v1 "},              // missing from the payload
+      {"common/web_lite3/index.html", EACCES, "v2 v2 v2 v1 v1 v1 v1 "},     // unreadable: unprivileged only
   };
   for (const Row& row : rows) {
-    if (row.needsUnprivilegedUser && testing_support::runningAsRoot()) continue;  // run by unprivileged_tests
+    if (row.error == EACCES && testing_support::runningAsRoot()) continue;  // run by unprivileged_tests
     SyncWorld sync;
-    const std::string common = std::string(row.entry) == "scripts" || std::string(row.entry) == "web_lite3"
-                                   ? "runtime/common/"
-                                   : "runtime/macos-arm64/";
-    platform::Path bad = sync.world.dir / "v2" / (common + row.path);
+    platform::Path bad = sync.world.dir / "v2/runtime" / row.path;
     for (int i = 0; i < 40; ++i) writeFile(bad.parent_path() / ("filler" + std::to_string(i)), "v2");
     std::function<void()> mend = [] {};
     if (row.error == ENOTSUP) {
@@ -223,15 +190,14 @@ TEST(SyncEmbeddedRuntime, AFailureInsideATreeKeepsTheOldEntryAndTheNextPressReco
       mend = [bad] { ::chmod(bad.c_str(), 0644); };
     }
     platform::Status status = sync.sync(sync.v2);
-    ASSERT_FALSE(status.ok()) << row.what;
-    EXPECT_EQ(status.error().code(), row.error) << row.what;
-    EXPECT_NE(status.error().localizedDescription().find(row.path), std::string::npos) << row.what;
-    EXPECT_EQ(sync.versionOf(row.entry), "v1") << row.what;
-
+    ASSERT_FALSE(status.ok()) << row.path;
+    EXPECT_EQ(status.error().code(), row.error) << row.path;
+    EXPECT_NE(status.error().localizedDescription().find(row.path), std::string::npos) << row.path;
+    EXPECT_EQ(sync.versions(), row.versions) << row.path;
     mend();
-    ASSERT_TRUE(sync.sync(sync.v2).ok()) << row.what;
-    for (const auto& entry : runtime::kCopyPlan) EXPECT_EQ(sync.versionOf(entry.name), "v2") << row.what;
-    EXPECT_EQ(runtime::removeReplacedEntries(sync.world.fileSystem, sync.world.root), 0) << row.what;
+    ASSERT_TRUE(sync.sync(sync.v2).ok()) << row.path;
+    EXPECT_EQ(sync.versions(), "v2 v2 v2 v2 v2 v2 v2 ") << row.path;
+    EXPECT_EQ(runtime::removeReplacedEntries(sync.world.fileSystem, sync.world.root), 0) << row.path;
   }
 }
 

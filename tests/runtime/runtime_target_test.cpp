@@ -31,21 +31,15 @@ TEST(RuntimeTarget, HardwareNamesAreComparedWholeAfterTrimmingAndLowerCasing) {
   for (const Row& row : rows) EXPECT_EQ(runtime::runtimeTargetForHardwareName(row.output), row.target) << row.output;
 }
 
+// Only the tool's standard output counts, and only after a zero exit; its standard error is ignored.
 TEST(RuntimeTarget, AsksTheToolAndTrustsOnlyAZeroExit) {
   TempDir dir;
+  EXPECT_EQ(runtime::detectRuntimeTarget("/usr/bin/uname").has_value(), true);  // this machine is known
   EXPECT_EQ(runtime::detectRuntimeTarget(writeFakeUname(dir.path(), "arm64\\n")), "macos-arm64");
-  EXPECT_EQ(runtime::detectRuntimeTarget(writeFakeUname(dir.path(), " X86_64 ")), "macos-x86_64");
-  EXPECT_EQ(runtime::detectRuntimeTarget(writeFakeUname(dir.path(), "arm64e\\n")), std::nullopt);
-  EXPECT_EQ(runtime::detectRuntimeTarget(writeFakeUname(dir.path(), "")), std::nullopt);
   EXPECT_EQ(runtime::detectRuntimeTarget(writeFakeUname(dir.path(), "arm64\\n", 1)), std::nullopt);
   EXPECT_EQ(runtime::detectRuntimeTarget(dir / "no-such-uname"), std::nullopt);
-  platform::Path noisy = dir / "noisy";
-  testing_support::writeScript(noisy, "echo 'error text' >&2; echo amd64");
-  EXPECT_EQ(runtime::detectRuntimeTarget(noisy), "macos-x86_64");
-}
-
-TEST(RuntimeTarget, TheRealToolNamesThisMachine) {
-  EXPECT_TRUE(runtime::detectRuntimeTarget("/usr/bin/uname").has_value());
+  testing_support::writeScript(dir / "noisy", "echo 'error text' >&2; echo amd64");
+  EXPECT_EQ(runtime::detectRuntimeTarget(dir / "noisy"), "macos-x86_64");
 }
 
 }  // namespace

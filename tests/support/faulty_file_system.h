@@ -33,7 +33,6 @@ class FaultyFileSystem final : public platform::FileSystem {
   bool exists(const platform::Path& path) const override { return real_.exists(path); }
   bool existsWithoutFollowing(const platform::Path& path) const override { return real_.existsWithoutFollowing(path); }
   bool isExecutable(const platform::Path& path) const override { return real_.isExecutable(path); }
-  platform::Result<bool> isRegularFile(const platform::Path& path) const override { return real_.isRegularFile(path); }
   platform::Result<platform::Path> canonical(const platform::Path& path) const override {
     return real_.canonical(path);
   }

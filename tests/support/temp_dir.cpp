@@ -1,6 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,19 +53,5 @@ int modeOf(const platform::Path& path) {
 }
 
 bool runningAsRoot() { return ::geteuid() == 0; }
-
-namespace {
-int countEntries(const char* folder) {
-  int count = 0;
-  if (DIR* dir = ::opendir(folder)) {
-    while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
-    ::closedir(dir);
-  }
-  return count;
-}
-}  // namespace
-
-int openDescriptorCount() { return countEntries("/proc/self/fd") - 1; }  // less the one that opendir holds
-int threadCount() { return countEntries("/proc/self/task"); }
 
 }  // namespace testing_support

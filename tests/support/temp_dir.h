@@ -36,8 +36,4 @@ int modeOf(const platform::Path& path);
 // True when the tests run as the superuser, who is not stopped by permission bits.
 bool runningAsRoot();
 
-// The number of open file descriptors and threads of this process.
-int openDescriptorCount();
-int threadCount();
-
 }  // namespace testing_support
