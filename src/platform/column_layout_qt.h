@@ -162,9 +162,10 @@ class ColumnLayout final : public QLayout {
     if (!leading_) return available;
     return std::min(available, std::max(item->sizeHint().width(), item->minimumSize().width()));
   }
+  // An item's height at `width`, never below the least height it accepts (a button fixed at 36 points hints 29).
   static int preferredHeight(QLayoutItem* item, int width) {
     if (item->hasHeightForWidth()) return item->heightForWidth(width);
-    return isFiller(item) ? 0 : item->sizeHint().height();
+    return isFiller(item) ? 0 : std::max(item->sizeHint().height(), item->minimumSize().height());
   }
 
   std::vector<Entry> entries_;
