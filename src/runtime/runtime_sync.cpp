@@ -1,6 +1,7 @@
 #include "runtime/runtime_sync.h"
 
 #include <chrono>
+#include <optional>
 
 #include "runtime/executable_repair.h"
 #include "runtime/runtime_error.h"
@@ -16,6 +17,29 @@ platform::Path replacedName(const platform::Path& destination, const char* name,
 }
 
 bool isReplacedEntry(const std::string& name) { return name.rfind(kReplacedEntryPrefix, 0) == 0; }
+
+// Puts `fresh` in the place of `destination`/`name`: whatever is there (a dangling link included) moves aside by
+// one rename, then `fresh` takes its place by another. Something that a running program makes at that path in
+// between moves aside too, and the swap is tried again. Should the second rename fail for good, the old entry
+// is put back.
+platform::Status swapIn(platform::FileSystem& fileSystem, const platform::Path& destination, const char* name,
+                        const platform::Path& fresh) {
+  const platform::Path target = destination / name;
+  std::optional<platform::Path> old;
+  for (int attempt = 0;; ++attempt) {
+    if (fileSystem.existsWithoutFollowing(target)) {
+      platform::Path aside = replacedName(destination, name, "old");
+      if (platform::Status moved = fileSystem.rename(target, aside); !moved) return moved;
+      if (!old) old = aside;
+    }
+    platform::Status placed = fileSystem.rename(fresh, target);
+    if (placed) return placed;
+    if (attempt == 2 || !fileSystem.existsWithoutFollowing(target)) {
+      if (old && !fileSystem.existsWithoutFollowing(target)) (void)fileSystem.rename(*old, target);
+      return placed;
+    }
+  }
+}
 
 }  // namespace
 
@@ -33,22 +57,12 @@ platform::Status syncEmbeddedRuntime(const RuntimeContext& context, const platfo
   if (platform::Status made = fileSystem.createDirectories(destination); !made) return made;
   removeReplacedEntries(fileSystem, destination);  // left over from a crash or a busy tree; never fails the sync
   for (const PlannedEntry& entry : kCopyPlan) {
-    const platform::Path target = destination / entry.name;
-    std::optional<platform::Path> old;
-    // Whatever is there moves aside whole, a dangling link included: a copy never lands on an existing entry.
-    if (fileSystem.existsWithoutFollowing(target)) {
-      old = replacedName(destination, entry.name, "old");
-      if (platform::Status moved = fileSystem.rename(target, *old); !moved) return moved;
-    }
     const platform::Path source = (entry.fromCommonPayload ? commonPayload : targetPayload) / entry.name;
-    if (platform::Status copied = fileSystem.copyTree(source, target); !copied) {
-      // The partial copy goes aside too, and the old entry comes back, so that the path keeps a complete entry.
-      if (fileSystem.existsWithoutFollowing(target)) {
-        (void)fileSystem.rename(target, replacedName(destination, entry.name, "partial"));
-      }
-      if (old) (void)fileSystem.rename(*old, target);
-      return copied;
-    }
+    // The fresh copy is made under a hidden name first: a copy that fails leaves the entry as it was, and a
+    // program running from the runtime never finds a half-made entry at its path.
+    const platform::Path fresh = replacedName(destination, entry.name, "new");
+    if (platform::Status copied = fileSystem.copyTree(source, fresh); !copied) return copied;
+    if (platform::Status swapped = swapIn(fileSystem, destination, entry.name, fresh); !swapped) return swapped;
   }
   return repairManagedRuntimeExecutables(fileSystem, destination);
 }

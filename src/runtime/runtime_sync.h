@@ -28,17 +28,17 @@ inline constexpr const char* kReplacedEntryPrefix = ".replaced-";
 // `destination` are left alone. Nothing is compared or skipped.
 //
 // A program may be running from `destination` and writing into it meanwhile, so no entry is ever deleted in
-// place: each is first moved aside whole, by one atomic rename, to a hidden name in `destination`
-// (kReplacedEntryPrefix), and the fresh copy is made at its path. Whoever opens a path afterwards finds the
-// complete fresh copy; descriptors that a program holds open keep working on the old one. The moved-aside
-// entries are left for `removeReplacedEntries`, which the caller runs off the window's thread; entries that an
-// earlier sync moved aside and could not remove (a crash, or a program still writing into them) are removed
-// first, and a failure to remove them never fails the sync.
+// place: each fresh copy is made under a hidden name in `destination` (kReplacedEntryPrefix), the old entry is
+// moved aside whole by one atomic rename to another hidden name, and the fresh copy takes its place by a second
+// rename. Whoever opens a path afterwards finds the complete fresh copy; descriptors that a program holds open
+// keep working on the old one. The moved-aside entries are left for `removeReplacedEntries`, which the caller
+// runs off the window's thread; entries that an earlier sync left behind (a crash, or a program still writing
+// into them) are removed first, and a failure to remove them never fails the sync.
 //
 // Fails with runtime error 2 (no resources folder) or 3 (a payload is missing) before touching anything, or
 // with the file system's own error at the first step that fails: the entries before it are fresh, the one in
-// hand is the old one again (a partial copy never stays at its path), the ones after it are untouched, and the
-// repair has not run.
+// hand and those after it are the old ones (a partial copy never stands at an entry's path), and the repair
+// has not run.
 platform::Status syncEmbeddedRuntime(const RuntimeContext& context, const platform::Path& destination,
                                      const std::string& runtimeTarget);
 

@@ -140,16 +140,18 @@ TEST(SyncEmbeddedRuntime, AProgramWritingIntoTheRuntimeNeverBreaksAPress) {
 // Whichever step fails, the entries before it are fresh, the one in hand and those after it are the old,
 // complete ones, nothing is repaired, and the next press heals everything.
 TEST(SyncEmbeddedRuntime, AFailingStepLeavesEveryEntryCompleteAndTheNextPressHeals) {
-  for (Operation operation : {Operation::rename, Operation::copy}) {
-    for (int position = 1; position <= 7; ++position) {
+  // Each entry is copied once and renamed twice (the old one aside, the fresh one into place).
+  for (auto [operation, callsPerEntry] : {std::pair{Operation::copy, 1}, std::pair{Operation::rename, 2}}) {
+    for (int call = 1; call <= 7 * callsPerEntry; ++call) {
+      const int position = (call + callsPerEntry - 1) / callsPerEntry;
       SyncWorld sync;
-      sync.faulty.failAt(operation, position);
+      sync.faulty.failAt(operation, call);
       platform::Status status = sync.sync(sync.v2);
       ASSERT_FALSE(status.ok());
       EXPECT_EQ(status.error(), sync.faulty.injected());  // passed on unchanged
       std::string expected;
       for (int i = 1; i <= 7; ++i) expected += i < position ? "v2 " : "v1 ";
-      EXPECT_EQ(sync.versions(), expected) << "operation " << static_cast<int>(operation) << " fails at " << position;
+      EXPECT_EQ(sync.versions(), expected) << "operation " << static_cast<int>(operation) << " fails at call " << call;
       EXPECT_EQ(sync.faulty.calls(Operation::setPermissions), 0) << "no repair after a failed step";
       sync.faulty.heal();
       ASSERT_TRUE(sync.sync(sync.v2).ok());
