@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round < kRounds; ++round) ratios[which].push_back(wall[which][round] / wall[0][round]);
   }
   const char* names[] = {"rm -rf + cp -a (baseline)", "std::filesystem remove_all + copy",
-                         "the launcher's pre-flight sync (move aside, copy, repair)"};
+                         "the launcher's pre-flight sync (copy, swap in, repair)"};
   std::printf("%-58s %9s %9s %14s\n", "method (medians of 7 rounds)", "wall ms", "cpu ms", "ratio in round");
   for (int which = 0; which < 3; ++which) {
     std::printf("%-58s %9.1f %9.1f %14.2f\n", names[which], median(wall[which]), median(cpu[which]),
