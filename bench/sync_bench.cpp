@@ -1,8 +1,10 @@
 // How long one runtime sync holds the window still, against `rm -rf` + `cp -a` of the same seven entries and
 // against a plain std::filesystem remove-and-copy, measured in the same run on the same file system.
 //
-// Usage: sync_bench [folder] [megabytes] [keep]   (default: a fresh folder under the system's temporary folder,
-// 200 MiB; "keep" leaves the payload and the copies in place for a profiler)
+// Usage: sync_bench [folder] [megabytes | bundle resources folder] [keep]   (default: a fresh folder under the
+// system's temporary folder, a made-up payload of 200 MiB; a bundle's Resources folder, such as
+// build/default/LanqiLauncher.app/Contents/Resources, has its real runtime copied in and used instead; "keep"
+// leaves the payload and the copies in place for a profiler)
 // Prints each method's median time over 7 rounds and the median of its ratio to `rm -rf` + `cp -a` within a round.
 // bench/sync_bench_ext4 runs it on a freshly made, loop-mounted ext4 image (journaled, as a user's disk is).
 #include <sys/resource.h>
@@ -105,11 +107,20 @@ std::string shellQuote(const Path& path) { return "'" + path.string() + "'"; }
 
 int main(int argc, char** argv) {
   Path base = argc > 1 ? Path(argv[1]) : fs::temp_directory_path() / "launcher-sync-bench";
-  size_t megabytes = argc > 2 ? std::stoul(argv[2]) : 200;
+  const std::string size = argc > 2 ? argv[2] : "200";
   fs::remove_all(base);
   const Path resources = base / "Resources";
-  size_t files = makePayload(resources, megabytes);
-  std::printf("payload: %zu files, %zu MiB, in %s\n", files, megabytes, base.c_str());
+  if (fs::is_directory(Path(size) / "runtime")) {
+    fs::create_directories(resources);
+    fs::copy(Path(size) / "runtime", resources / "runtime",
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(resources / "runtime")) files += !entry.is_directory();
+    std::printf("payload: the bundle's runtime from %s, %zu files, in %s\n", size.c_str(), files, base.c_str());
+  } else {
+    size_t files = makePayload(resources, std::stoul(size));
+    std::printf("payload: %zu files, %s MiB, in %s\n", files, size.c_str(), base.c_str());
+  }
 
   platform::PosixFileSystem fileSystem;
   runtime::RuntimeContext context{fileSystem, resources, base / "support"};
