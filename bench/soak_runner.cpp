@@ -54,11 +54,11 @@ SoakFigures runSoak(int runs) {
   LauncherWorld world;
   world.launch();
   std::vector<std::string> scripts;
+  std::string result = "'";
+  result.append((world.files.dir / "result.json").string()).append("'");
   for (const Mode& mode : modes) {
     std::string script = mode.script;
-    if (size_t at = script.find("result.json"); at != std::string::npos) {
-      script.replace(at, 11, "'" + (world.files.dir / "result.json").string() + "'");
-    }
+    if (size_t at = script.find("result.json"); at != std::string::npos) script.replace(at, 11, result);
     scripts.push_back(script);
   }
 

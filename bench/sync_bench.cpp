@@ -101,7 +101,10 @@ double median(std::vector<double> times) {
   return times[times.size() / 2];
 }
 
-std::string shellQuote(const Path& path) { return "'" + path.string() + "'"; }
+std::string shellQuote(const Path& path) {
+  std::string quoted = "'";
+  return quoted.append(path.string()).append("'");
+}
 
 }  // namespace
 
