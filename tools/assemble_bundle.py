@@ -87,23 +87,23 @@ def compile_ahead(payload, python):
 
 def sample_runtime(sample, runtime, python):
     copy_tree(os.path.join(sample, "runtime", "common"), os.path.join(runtime, "common"))
+    made = None  # this machine has one interpreter: it is made once and copied for the other architecture
     for architecture in ARCHITECTURES:
         payload = os.path.join(runtime, architecture)
         copy_tree(os.path.join(sample, "runtime", "arch"), payload)
         python_dir = os.path.join(payload, "python")
-        shim = os.path.join(python_dir, "bin", "python3.11")
-        with open(shim, "rb") as handle:
-            shim_text = handle.read()
-        shutil.rmtree(python_dir)
-        if not relocated_cpython(python_dir):
-            os.makedirs(os.path.dirname(shim))
-            with open(shim, "wb") as handle:
-                handle.write(shim_text)
-            os.chmod(shim, 0o755)
-        bin_dir = os.path.join(python_dir, "bin")
-        for alias in ("python3", "python"):
-            os.symlink("python3.11", os.path.join(bin_dir, alias))
-        compile_ahead(payload, os.path.join(bin_dir, "python3.11"))
+        if made:
+            shutil.rmtree(python_dir)
+            shutil.copytree(made, python_dir, symlinks=True)
+        else:
+            relocated = os.path.join(payload, "python-relocated")
+            if relocated_cpython(relocated):  # else the sample's shim stays
+                shutil.rmtree(python_dir)
+                os.rename(relocated, python_dir)
+            for alias in ("python3", "python"):
+                os.symlink("python3.11", os.path.join(python_dir, "bin", alias))
+            compile_ahead(payload, os.path.join(python_dir, "bin", "python3.11"))
+            made = python_dir
         subprocess.run(
             [python, os.path.join(sample, "package", "make_wheel.py"), os.path.join(sample, "package", "lanqi_sample"),
              "1.0.0", os.path.join(payload, "wheelhouse")],

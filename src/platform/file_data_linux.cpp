@@ -21,12 +21,15 @@ ssize_t systemKernelCopy(int in, off_t* inOffset, int out, off_t* outOffset, siz
   return ::copy_file_range(in, inOffset, out, outOffset, length, 0);
 }
 
-// Copies from the descriptors' current offsets to the end of `in`.
-Status copyByReadWrite(int in, int out, const Path& from, const Path& to) {
+constexpr off_t kToTheEnd = -1;
+
+// Copies from the descriptors' current offsets, `limit` bytes or (kToTheEnd) to the end of `in`.
+Status copyByReadWrite(int in, int out, off_t limit, const Path& from, const Path& to) {
   // On the stack and not zeroed: empty files (many in a Python runtime) come here and should cost one read.
   std::array<char, 64 * 1024> buffer;
-  for (;;) {
-    ssize_t got = ::read(in, buffer.data(), buffer.size());
+  while (limit != 0) {
+    size_t want = limit < 0 ? buffer.size() : std::min(buffer.size(), static_cast<size_t>(limit));
+    ssize_t got = ::read(in, buffer.data(), want);
     if (got == 0) return Status::success();
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -40,7 +43,9 @@ Status copyByReadWrite(int in, int out, const Path& from, const Path& to) {
       }
       done += put;
     }
+    if (limit > 0) limit -= got;
   }
+  return Status::success();
 }
 
 bool kernelCopyRefused(int error) {
@@ -50,8 +55,8 @@ bool kernelCopyRefused(int error) {
 
 // Copies `length` bytes at the descriptors' current offsets in the kernel, then by reading and writing
 // whatever the kernel did not take: a kernel copy that stops early (some file systems report 0 bytes for data
-// that is there) never leaves a short file behind.
-Status copyRange(int in, int out, off_t length, CopyHints& hints, const Path& from, const Path& to) {
+// that is there) never leaves a short file behind. With `toTheEnd`, also whatever the file has grown by.
+Status copyRange(int in, int out, off_t length, bool toTheEnd, CopyHints& hints, const Path& from, const Path& to) {
   KernelCopy kernelCopy = hints.kernelCopyForTests ? hints.kernelCopyForTests : systemKernelCopy;
   off_t copied = 0;
   while (!hints.kernelCopyUnsupported && copied < length) {
@@ -66,54 +71,22 @@ Status copyRange(int in, int out, off_t length, CopyHints& hints, const Path& fr
     if (copied == 0) hints.kernelCopyUnsupported = true;
     break;
   }
-  // Whatever is left, and anything the file has grown by meanwhile.
-  return copyByReadWrite(in, out, from, to);
+  return copyByReadWrite(in, out, toTheEnd ? kToTheEnd : length - copied, from, to);
 }
 
 // A file with holes: only its data is copied, each stretch at its own offset, and the size is set at the end,
 // so the holes stay holes instead of being written out as zeros.
 Status copySparse(int in, int out, off_t size, CopyHints& hints, const Path& from, const Path& to) {
-  off_t data = 0;
-  while (data < size) {
+  for (off_t data = 0; data < size;) {
     data = ::lseek(in, data, SEEK_DATA);
-    if (data < 0) {
-      if (errno == ENXIO) break;  // only a hole is left
-      return posixError(errno, copyFailure(from, to));
-    }
-    off_t hole = ::lseek(in, data, SEEK_HOLE);
-    if (hole < 0) return posixError(errno, copyFailure(from, to));
-    if (::lseek(out, data, SEEK_SET) < 0 || ::lseek(in, data, SEEK_SET) < 0) {
+    if (data < 0 && errno == ENXIO) break;  // only a hole is left
+    off_t hole = data < 0 ? -1 : ::lseek(in, data, SEEK_HOLE);
+    if (hole < 0 || ::lseek(out, data, SEEK_SET) < 0 || ::lseek(in, data, SEEK_SET) < 0) {
       return posixError(errno, copyFailure(from, to));
     }
     // The last stretch reads on to the end, like any other copy; earlier ones stop at their hole.
-    if (hole >= size) return copyRange(in, out, hole - data, hints, from, to);
-    KernelCopy kernelCopy = hints.kernelCopyForTests ? hints.kernelCopyForTests : systemKernelCopy;
-    off_t inAt = data, outAt = data;
-    while (inAt < hole) {
-      ssize_t n =
-          hints.kernelCopyUnsupported ? 0 : kernelCopy(in, &inAt, out, &outAt, static_cast<size_t>(hole - inAt));
-      if (n > 0) continue;
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && !kernelCopyRefused(errno)) return posixError(errno, copyFailure(from, to));
-      // Refused or stopped early: the rest of this stretch by reading and writing.
-      std::array<char, 64 * 1024> buffer;
-      while (inAt < hole) {
-        ssize_t got =
-            ::pread(in, buffer.data(), std::min<size_t>(buffer.size(), static_cast<size_t>(hole - inAt)), inAt);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return posixError(errno, copyFailure(from, to));
-        if (got == 0) break;
-        for (ssize_t done = 0; done < got;) {
-          ssize_t put = ::pwrite(out, buffer.data() + done, static_cast<size_t>(got - done), outAt);
-          if (put < 0 && errno == EINTR) continue;
-          if (put < 0) return posixError(errno, copyFailure(from, to));
-          done += put;
-          outAt += put;
-        }
-        inAt += got;
-      }
-      break;
-    }
+    if (hole >= size) return copyRange(in, out, hole - data, true, hints, from, to);
+    if (Status copied = copyRange(in, out, hole - data, false, hints, from, to); !copied) return copied;
     data = hole;
   }
   if (::ftruncate(out, size) != 0) return posixError(errno, copyFailure(from, to));
@@ -124,7 +97,7 @@ Status copySparse(int in, int out, off_t size, CopyHints& hints, const Path& fro
 
 Status copyFileData(int in, int out, const struct stat& source, CopyHints& hints, const Path& from, const Path& to) {
   const off_t size = source.st_size;
-  if (size == 0) return copyByReadWrite(in, out, from, to);  // empty, or a file whose size the system hides
+  if (size == 0) return copyByReadWrite(in, out, kToTheEnd, from, to);  // empty, or a size the system hides
   // A reflink shares the blocks (btrfs, XFS, bcachefs): one call, no data moved, holes kept. Where the file
   // system says it cannot, the rest of this copy does not ask again.
   if (!hints.cloneUnsupported) {
@@ -133,7 +106,7 @@ Status copyFileData(int in, int out, const struct stat& source, CopyHints& hints
   }
   // Fewer blocks than the size needs: the file has holes.
   if (static_cast<off_t>(source.st_blocks) * 512 < size) return copySparse(in, out, size, hints, from, to);
-  return copyRange(in, out, size, hints, from, to);
+  return copyRange(in, out, size, true, hints, from, to);
 }
 
 std::optional<Status> tryCloneTree(const Path&, const Path&) { return std::nullopt; }
