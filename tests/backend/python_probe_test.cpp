@@ -19,11 +19,9 @@ TEST(BundledPythonStatus, PicksTheEarliestExecutableOverEarlierNonExecutableOnes
     const char* chosen;
   };
   const Row rows[] = {
-      {"only python, executable", {{"python", 0755}}, Kind::executable, "python"},
       {"3.11 not executable, python3 is", {{"python3.11", 0644}, {"python3", 0755}}, Kind::executable, "python3"},
+      {"only python is", {{"python3.11", 0644}, {"python3", 0644}, {"python", 0755}}, Kind::executable, "python"},
       {"two not executable", {{"python3.11", 0644}, {"python3", 0644}}, Kind::existsButNotExecutable, "python3.11"},
-      {"python3 not executable, python is", {{"python3", 0644}, {"python", 0755}}, Kind::executable, "python"},
-      {"nothing", {}, Kind::missing, "python3.11"},
       {"dangling 3.11", {{"python3.11", 0}}, Kind::missing, "python3.11"},
   };
   platform::PosixFileSystem fs;
@@ -41,15 +39,6 @@ TEST(BundledPythonStatus, PicksTheEarliestExecutableOverEarlierNonExecutableOnes
     EXPECT_EQ(status.kind, row.kind) << row.name;
     EXPECT_EQ(status.location, root / "python/bin" / row.chosen) << row.name;
   }
-}
-
-TEST(BundledPythonStatus, ALinkedPython3LosesToTheRealFirstCandidate) {
-  TempDir root;
-  writeFile(root / "python/bin/python3.11", "#!/bin/sh\n", 0755);
-  std::filesystem::create_symlink("python3.11", root / "python/bin/python3");
-  platform::PosixFileSystem fs;
-  EXPECT_EQ(backend::bundledPythonStatus(fs, root.path()),
-            (BundledPythonStatus{Kind::executable, root / "python/bin/python3.11"}));
 }
 
 }  // namespace

@@ -52,8 +52,8 @@ TEST(RunProcess, StartFailuresAreReadable) {
     const char* reason;
   };
   for (const Row& row :
-       {Row{dir / "missing", ENOENT, "没有那个文件或目录"}, Row{dir.path(), EACCES, "权限不够"},
-        Row{dir / "not-executable", EACCES, "权限不够"}, Row{dir / "no-format", ENOEXEC, "可执行文件格式错误"}}) {
+       {Row{dir / "missing", ENOENT, "没有那个文件或目录"}, Row{dir / "not-executable", EACCES, "权限不够"},
+        Row{dir / "no-format", ENOEXEC, "可执行文件格式错误"}}) {
     if (row.path == dir / "not-executable" && testing_support::runningAsRoot()) continue;  // unprivileged_tests
     auto run = platform::runProcess(row.path, {"x"});
     ASSERT_FALSE(run.ok()) << row.path;

@@ -1,6 +1,6 @@
-// A file layer that forwards to the real one and fails one chosen call: the Nth copy, move, remove, permission
-// change or directory creation. Used to prove what a failure at each step leaves behind. `beforePermissions`
-// runs just before each permission change reaches the real layer, to change the world between walk and change.
+// A file layer that forwards to the real one and fails one chosen call: the Nth copy, rename or permission
+// change. Used to prove what a failure at each step leaves behind. `beforePermissions` runs just before each
+// permission change reaches the real layer, to change the world between walk and change.
 #pragma once
 
 #include <map>
@@ -11,15 +11,14 @@ namespace testing_support {
 
 class FaultyFileSystem final : public platform::FileSystem {
  public:
-  enum class Operation { copy, rename, remove, setPermissions, createDirectories };
+  enum class Operation { copy, rename, setPermissions };
 
   explicit FaultyFileSystem(platform::FileSystem& real) : real_(real) {}
 
-  // Makes the `nth` call (counting from 1) of `operation` fail with `error` instead of running.
-  void failAt(Operation operation, int nth, int errnoValue = EIO) {
+  // Makes the `nth` call (counting from 1) of `operation` fail with EIO instead of running.
+  void failAt(Operation operation, int nth) {
     operation_ = operation;
     nth_ = nth;
-    errno_ = errnoValue;
     counts_.clear();
   }
   void heal() { nth_ = 0; }
@@ -28,7 +27,7 @@ class FaultyFileSystem final : public platform::FileSystem {
     return found == counts_.end() ? 0 : found->second;
   }
   // The error that an injected failure returns.
-  platform::Error injected() const { return platform::posixError(errno_, "injected fault"); }
+  platform::Error injected() const { return platform::posixError(EIO, "injected fault"); }
 
   bool exists(const platform::Path& path) const override { return real_.exists(path); }
   bool existsWithoutFollowing(const platform::Path& path) const override { return real_.existsWithoutFollowing(path); }
@@ -40,14 +39,8 @@ class FaultyFileSystem final : public platform::FileSystem {
                         const std::function<platform::Status(const platform::WalkEntry&)>& visit) const override {
     return real_.walk(directory, visit);
   }
-  platform::Status createDirectories(const platform::Path& path) override {
-    if (trips(Operation::createDirectories)) return injected();
-    return real_.createDirectories(path);
-  }
-  platform::Status removeTree(const platform::Path& path) override {
-    if (trips(Operation::remove)) return injected();
-    return real_.removeTree(path);
-  }
+  platform::Status createDirectories(const platform::Path& path) override { return real_.createDirectories(path); }
+  platform::Status removeTree(const platform::Path& path) override { return real_.removeTree(path); }
   platform::Status copyTree(const platform::Path& from, const platform::Path& to) override {
     if (trips(Operation::copy)) return injected();
     return real_.copyTree(from, to);
@@ -73,7 +66,6 @@ class FaultyFileSystem final : public platform::FileSystem {
   platform::FileSystem& real_;
   Operation operation_ = Operation::copy;
   int nth_ = 0;
-  int errno_ = EIO;
   std::map<Operation, int> counts_;
 };
 

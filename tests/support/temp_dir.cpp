@@ -16,16 +16,8 @@ TempDir::TempDir() {
   path_ = pattern;
 }
 
-TempDir::~TempDir() {
-  platform::PosixFileSystem fileSystem;
-  // Give back write permission anywhere a test took it away, then remove everything.
-  std::error_code ignored;
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) ::chmod(it->path().c_str(), 0755);
-  }
-  (void)fileSystem.removeTree(path_);
-}
+// The file layer's removal opens up read-only folders that a test left behind.
+TempDir::~TempDir() { (void)platform::PosixFileSystem().removeTree(path_); }
 
 void writeFile(const platform::Path& path, std::string_view content, unsigned mode) {
   std::filesystem::create_directories(path.parent_path());

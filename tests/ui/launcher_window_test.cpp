@@ -11,8 +11,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/mount.h>
-
 #include "ui/launcher_world.h"
 
 using app::LauncherAppDelegateProbe;
@@ -51,22 +49,23 @@ class LauncherWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void windowAsBuiltAndItsLink() {
+  void windowAsBuiltItsLinkAndItsAccessibleControls() {
     LauncherWorld world;
     world.launch();
     QWidget* window = world.window();
     QCOMPARE(window->windowTitle(), QStringLiteral("岚栖启动器"));
     QCOMPARE(window->size(), QSize(548, 432));
     QCOMPARE(window->minimumSize(), window->maximumSize());  // not resizable
-    QVERIFY(window->windowFlags() & Qt::WindowCloseButtonHint && window->windowFlags() & Qt::WindowMinimizeButtonHint);
     QCOMPARE(world.label("versionLabel")->text(), QStringLiteral("版本 dev"));
     QCOMPARE(world.label("modelsLabel")->text(), q(app::launcherModelSummary()));
     QCOMPARE(world.state(), QStringLiteral("点击“检测环境”开始 | label | - | check"));
-    QVERIFY(world.widget("activity")->isVisible());  // stopped: draws nothing, keeps its place
-    QRect check = rectInWindow(world.button("checkButton")), launch = rectInWindow(world.button("launchButton"));
-    QCOMPARE(QList<int>({check.width(), check.height(), launch.left() - check.right() - 1, check.left()}),
-             QList<int>({launch.width(), 36, 12, 24}));
-    QCOMPARE(rectInWindow(world.label("headingLabel")).top(), 24);
+    for (const auto& [name, role] : {std::pair{"checkButton", QAccessible::Button},
+                                     {"launchButton", QAccessible::Button},
+                                     {"statusLabel", QAccessible::StaticText},
+                                     {"activity", QAccessible::ProgressBar}}) {
+      QAccessibleInterface* item = QAccessible::queryAccessibleInterface(world.widget(name));
+      QVERIFY2(item && item->role() == role && !item->text(QAccessible::Name).isEmpty(), name);
+    }
 
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "open");
@@ -82,9 +81,6 @@ class LauncherWindowTest : public QObject {
       const char* detailPattern;
     };
     const Row rows[] = {
-        {"no-support", "未找到可用运行时", "^无法定位 Application Support 目录。$"},
-        {"uname", "未找到可用运行时", "^无法识别当前 macOS 架构。$"},
-        {"payload", "未找到可用运行时", "^应用内未发现匹配当前架构的 runtime payload。$"},
         {"copy", "未找到可用运行时", "wheelhouse”：没有那个文件或目录"},
         {"python", "缺少内置 Python 运行时", "/python/bin/python3\\.11$"},
         {"not-executable", "内置 Python 运行时不可执行",
@@ -98,9 +94,6 @@ class LauncherWindowTest : public QObject {
       QVERIFY(world.clickAndWait("checkButton"));
       const std::string breakage = row.breakage;
       platform::Path arm = world.files.resources / "runtime/macos-arm64";
-      if (breakage == "no-support") world.environment.runtime.applicationSupportDirectory.reset();
-      if (breakage == "uname") world.environment.runtime.unameTool = world.files.dir / "no-such-uname";
-      if (breakage == "payload") std::filesystem::remove_all(arm);
       if (breakage == "copy") std::filesystem::remove_all(arm / "wheelhouse");
       if (breakage == "python") std::filesystem::remove_all(arm / "python/bin");
       if (breakage == "not-executable") {  // a link the repair leaves alone, to a file it does not reach
@@ -146,42 +139,44 @@ class LauncherWindowTest : public QObject {
     }
   }
 
-  void aSuccessfulInstallDisablesLaunchButKeepsTheWish() {
-    LauncherWorld world;
-    world.setBackendResult(false, "not_installed", "未安装", "请先安装", true, false);
-    world.launch();
-    QVERIFY(world.clickAndWait("checkButton"));
-    world.setBackendResult(true, "installed", "安装完成", "", false, true);
-    QVERIFY(world.clickAndWait("installButton"));
-    QCOMPARE(world.state(), QStringLiteral("安装完成 | systemBlue | - | check"));
-    QVERIFY(LauncherAppDelegateProbe::desiredLaunchEnabled(*world.delegate));
-    QVERIFY(world.clickAndWait("checkButton"));  // the same result after "check" enables it
-    QCOMPARE(world.state(), QStringLiteral("安装完成 | systemBlue | - | check launch"));
-  }
-
-  void busyWhileTheScriptRunsWithItsProgressLineAndDeafToClicks() {
+  // While the script runs the window is busy and deaf to clicks, and the progress line shows the script's latest
+  // line; megabytes of standard error a second neither slow the window nor flood it with updates. A successful
+  // install keeps the launch button disabled until the next check.
+  void busyWhileTheScriptRunsWithItsProgressLine() {
     LauncherWorld world;
     platform::Path release = world.files.dir / "release", runs = world.files.dir / "runs";
     world.setBackendResult(false, "", "需要安装", "先前的详情", true, true);
     world.launch();
     QVERIFY(world.clickAndWait("checkButton"));
-    world.setBackendResult(true, "ready", "完成", "", false, false);
-    world.setBackendScript("echo run >> '" + runs.string() + "'\necho '正在安装 3/12：torch' >&2; echo ' ' >&2\n" +
-                           "while [ ! -e '" + release.string() + "' ]; do sleep 0.02; done\ncat '" +
-                           (world.files.dir / "result.json").string() + "'");
+    world.setBackendResult(true, "installed", "安装完成", "", false, true);
+    world.setBackendScript("echo run >> '" + runs.string() + "'\nyes '正在下载 wheel' | head -n 1000000 >&2\n" +
+                           "echo '正在安装 3/12：torch' >&2; echo ' ' >&2\nwhile [ ! -e '" + release.string() +
+                           "' ]; do sleep 0.02; done\ncat '" + (world.files.dir / "result.json").string() + "'");
+    QElapsedTimer clock;
+    qint64 last = 0, longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+      longestGap = std::max(longestGap, clock.elapsed() - last);
+      last = clock.elapsed();
+    });
+    clock.start();
+    ticker.start(10);
     QTest::mouseClick(world.button("installButton"), Qt::LeftButton);
     QCOMPARE(world.state(), QStringLiteral("正在安装环境，请稍候… | label | - |  | busy"));
     QVERIFY(LauncherAppDelegateProbe::desiredInstallVisible(*world.delegate));  // busy leaves the flags alone
-    QTRY_COMPARE(world.label("progressLabel")->text(), QStringLiteral("正在安装 3/12：torch"));
+    QTRY_COMPARE_WITH_TIMEOUT(world.label("progressLabel")->text(), QStringLiteral("正在安装 3/12：torch"), 60000);
+    QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
     QVERIFY(rectInWindow(world.label("progressLabel")).width() > 100);
 
     for (const char* name : {"checkButton", "launchButton"}) QTest::mouseClick(world.button(name), Qt::LeftButton);
     QTest::qWait(100);
     testing_support::writeFile(release, "");
     QVERIFY(world.waitUntilIdle());
-    QCOMPARE(world.state(), QStringLiteral("完成 | systemGreen | - | check"));
+    QCOMPARE(world.state(), QStringLiteral("安装完成 | systemBlue | - | check"));
     QCOMPARE(world.label("progressLabel")->text(), QString());
     QCOMPARE(testing_support::readFile(runs), std::string("run\n"));
+    QVERIFY(world.clickAndWait("checkButton"));  // the same result after a check enables launching
+    QCOMPARE(world.state(), QStringLiteral("安装完成 | systemBlue | - | check launch"));
   }
 
   // The model list stays wherever the column can hold it (the empty activity row gives way first), and when
@@ -217,37 +212,17 @@ class LauncherWindowTest : public QObject {
     }
   }
 
-  // Megabytes of standard error a second neither slow the window nor flood it with updates.
-  void aFloodOfStandardErrorKeepsTheWindowResponsive() {
+  // The detail text shows shortened (never inside a character that needs two UTF-16 units), yet selecting and
+  // copying it, by keyboard, menu or mouse, gives it whole.
+  void theDetailTextIsShortenedWholeCharactersButCopiedWhole() {
     LauncherWorld world;
-    world.setBackendResult(true, "ready", "完成", "", false, false);
-    world.setBackendScript("yes '正在下载 wheel 3/12' | head -n 1000000 >&2\ncat '" +
-                           (world.files.dir / "result.json").string() + "'");
-    world.launch();
-    QElapsedTimer clock;
-    qint64 last = 0, longestGap = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      longestGap = std::max(longestGap, clock.elapsed() - last);
-      last = clock.elapsed();
-    });
-    clock.start();
-    ticker.start(10);
-    QVERIFY(world.clickAndWait("checkButton", 60000));
-    QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
-  }
-
-  // The detail text shows shortened, yet selecting and copying it, by keyboard, menu or mouse, gives it whole.
-  void theDetailTextIsSelectedAndCopiedWhole() {
-    LauncherWorld world;
-    std::string paragraph;
-    for (int i = 0; i < 400; ++i) paragraph += "错误" + std::to_string(i) + " ";
-    const std::string detail = paragraph + "\n" + paragraph + "\n" + paragraph + "\n第四行";
+    const std::string line = std::string(2047, 'a') + "🚀🚀 错误";
+    const std::string detail = line + "\n" + line + "\n" + line + "\n第四行";
     world.setBackendResult(false, "", "失败", detail, false, false);
     world.launch();
     QVERIFY(world.clickAndWait("checkButton"));
     QLabel* label = world.label("detailLabel");
-    QVERIFY(label->text().size() < q(detail).size());
+    QCOMPARE(label->text(), q(std::string(2047, 'a') + "\n" + std::string(2047, 'a') + "\n" + std::string(2047, 'a')));
     auto copied = [&](const std::function<void()>& act) {
       QGuiApplication::clipboard()->setText(QStringLiteral("before"));
       act();
@@ -269,82 +244,6 @@ class LauncherWindowTest : public QObject {
     QCOMPARE(copied([&] { drag(QPoint(1, 2), QPoint(label->width() - 1, label->height() + 5)); }), q(detail));
     const QString part = copied([&] { drag(QPoint(1, 2), QPoint(60, 2)); });
     QVERIFY2(!part.isEmpty() && part.size() < 20 && q(detail).startsWith(part), qPrintable(part));
-  }
-
-  void hugeAndUnusualTextsKeepTheWindowWhole() {
-    LauncherWorld world;
-    // Five megabytes of log on standard output, no result object: a run failure.
-    world.setBackendScript(
-        "i=0; while [ $i -lt 80 ]; do head -c 65536 /dev/zero | tr '\\0' 'x'; echo; i=$((i+1)); done");
-    world.launch();
-    QVERIFY(world.clickAndWait("checkButton", 60000));
-    QVERIFY(world.state().startsWith(QStringLiteral("启动器执行失败 | systemRed | xxxx")));
-    QVERIFY(world.state().endsWith(QStringLiteral("xxxx | check")));  // no launch, no install after a failure
-    QVERIFY(world.label("detailLabel")->text().size() <= 3 * 2048 + 2);
-
-    const std::string unusual = "\u202Eدرس\u202C 🚀 \uFFFD \u200F混合 text";
-    world.setBackendResult(false, "", unusual, unusual + "\n" + unusual + "\n" + unusual + "\n" + unusual, true, false);
-    QVERIFY(world.clickAndWait("checkButton"));
-    QCOMPARE(world.state(),
-             q(unusual + " | systemOrange | " + unusual + "\n" + unusual + "\n" + unusual + " | check install"));
-    QVERIFY(coreRowsWhole(world));
-
-    // A text shortened where a character needs two UTF-16 units keeps the character whole or drops it.
-    const std::string cutInside = std::string(2047, 'a') + "🚀🚀";
-    world.setBackendResult(false, "", "x", cutInside + "\n" + cutInside, true, false);
-    QVERIFY(world.clickAndWait("checkButton"));
-    QVERIFY(world.label("detailLabel")->text().isValidUtf16());
-    QVERIFY(world.label("detailLabel")->text().startsWith(q(std::string(2047, 'a') + "\n")));
-  }
-
-  void assistiveTechnologySeesEveryControl() {
-    LauncherWorld world;
-    world.launch();
-    const std::pair<const char*, QAccessible::Role> controls[] = {{"checkButton", QAccessible::Button},
-                                                                  {"launchButton", QAccessible::Button},
-                                                                  {"statusLabel", QAccessible::StaticText},
-                                                                  {"activity", QAccessible::ProgressBar}};
-    for (const auto& [name, role] : controls) {
-      QAccessibleInterface* item = QAccessible::queryAccessibleInterface(world.widget(name));
-      QVERIFY2(item && item->role() == role && !item->text(QAccessible::Name).isEmpty(), name);
-    }
-    QAccessibleInterface* launch = QAccessible::queryAccessibleInterface(world.button("launchButton"));
-    QCOMPARE(launch->text(QAccessible::Name), QStringLiteral("启动"));
-    QVERIFY(launch->state().disabled);
-  }
-
-  void aFullDiskIsShownAndTheNextPressAfterSpaceIsFreedSucceeds() {
-    LauncherWorld world;
-    platform::Path support = world.files.support;
-    std::filesystem::create_directories(support);
-    if (::mount("tmpfs", support.c_str(), "tmpfs", 0, "size=1m") != 0) {
-      QSKIP("cannot mount a size-limited tmpfs here (needs CAP_SYS_ADMIN); the fault-injection tests cover this");
-    }
-    struct Unmount {
-      platform::Path path;
-      ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{support};
-    testing_support::writeFile(support / "Other App/settings.json", "{\"keep\": true}");
-    testing_support::writeFile(world.files.resources / "runtime/macos-arm64/wheelhouse/big.whl",
-                               std::string(3 * 1024 * 1024, 'w'));
-    world.launch();
-    QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);
-    QVERIFY2(world.state().contains(QStringLiteral("磁盘空间不足")), qPrintable(world.state()));
-    QVERIFY(world.state().startsWith(QStringLiteral("未找到可用运行时 | systemRed")));
-    QCOMPARE(testing_support::readFile(support / "Other App/settings.json"), std::string("{\"keep\": true}"));
-
-    QCOMPARE(::mount("tmpfs", support.c_str(), "tmpfs", MS_REMOUNT, "size=16m"), 0);
-    QVERIFY(world.clickAndWait("checkButton"));
-    QCOMPARE(world.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
-  }
-
-  void closingTheWindowEndsTheApplication() {
-    LauncherWorld world;
-    world.launch();
-    // The event loop ends by itself once the window closes; the later timer only stops a test that would hang.
-    QTimer::singleShot(0, world.window(), [&world] { world.window()->close(); });
-    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(7); });
-    QCOMPARE(QCoreApplication::exec(), 0);
   }
 };
 

@@ -27,22 +27,17 @@ void LauncherWorld::setBackendScript(const std::string& shellBody) {
   writeFile(files.resources / "runtime/common/scripts/launcher_backend.py", shellBody + "\n", 0644);
 }
 
-std::string resultJson(bool ok, const std::string& code, const std::string& status, const std::string& detail,
-                       bool showInstall, bool enableLaunch, const std::string& targetUrl) {
-  nlohmann::json object = {{"ok", ok},
+void LauncherWorld::setBackendResult(bool ok, const std::string& code, const std::string& status,
+                                     const std::string& detail, bool showInstall, bool enableLaunch,
+                                     const std::string& targetUrl) {
+  nlohmann::json result = {{"ok", ok},
                            {"code", code},
                            {"status_text", status},
                            {"detail_text", detail},
                            {"show_install", showInstall},
                            {"enable_launch", enableLaunch},
                            {"target_url", targetUrl}};
-  return object.dump();
-}
-
-void LauncherWorld::setBackendResult(bool ok, const std::string& code, const std::string& status,
-                                     const std::string& detail, bool showInstall, bool enableLaunch,
-                                     const std::string& targetUrl) {
-  writeFile(files.dir / "result.json", resultJson(ok, code, status, detail, showInstall, enableLaunch, targetUrl));
+  writeFile(files.dir / "result.json", result.dump());
   setBackendScript("cat '" + (files.dir / "result.json").string() + "'");
 }
 
@@ -63,16 +58,14 @@ QWidget* LauncherWorld::widget(const char* name) const {
 QPushButton* LauncherWorld::button(const char* name) const { return qobject_cast<QPushButton*>(widget(name)); }
 QLabel* LauncherWorld::label(const char* name) const { return qobject_cast<QLabel*>(widget(name)); }
 
-QString LauncherWorld::statusColor() const { return label("statusLabel")->property("semanticColor").toString(); }
-
 QString LauncherWorld::state() const {
   QStringList buttons;
   if (button("checkButton")->isEnabled()) buttons << "check";
   if (button("launchButton")->isEnabled()) buttons << "launch";
   if (!button("installButton")->isHidden() && button("installButton")->isEnabled()) buttons << "install";
   QLabel* detail = label("detailLabel");
-  return label("statusLabel")->text() + " | " + statusColor() + " | " + (detail->isHidden() ? "-" : detail->text()) +
-         " | " + buttons.join(' ') + (spinnerTurning() ? " | busy" : "");
+  return label("statusLabel")->text() + " | " + label("statusLabel")->property("semanticColor").toString() + " | " +
+         (detail->isHidden() ? "-" : detail->text()) + " | " + buttons.join(' ') + (spinnerTurning() ? " | busy" : "");
 }
 
 bool LauncherWorld::spinnerTurning() const {

@@ -40,7 +40,6 @@ class LauncherWorld {
   QPushButton* button(const char* name) const;
   QLabel* label(const char* name) const;
   QWidget* widget(const char* name) const;
-  QString statusColor() const;
   // What the window shows, in one line: "status | colour | detail, or - when hidden | the buttons a user can
   // press (install only when shown)", with " | busy" while the spinner turns.
   QString state() const;
@@ -53,8 +52,5 @@ class LauncherWorld {
   LauncherEnvironment environment;
   std::unique_ptr<LauncherAppDelegate> delegate;
 };
-
-std::string resultJson(bool ok, const std::string& code, const std::string& status, const std::string& detail,
-                       bool showInstall, bool enableLaunch, const std::string& targetUrl);
 
 }  // namespace testing_support
