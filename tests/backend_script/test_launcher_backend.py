@@ -20,8 +20,8 @@ SAMPLE = Path(__file__).resolve().parents[2] / "sample"
 MEMBERS = {"ok", "code", "status_text", "detail_text", "show_install", "enable_launch", "target_url"}
 
 
+# Each test has a managed runtime root under a data path with spaces, copied as the launcher copies it.
 class ReferenceBackendTest(unittest.TestCase):
-    """Each test has a managed runtime root under a data path with spaces, copied as the launcher copies it."""
 
     def setUp(self):
         self.base = tempfile.mkdtemp(prefix="backend test ")
@@ -39,9 +39,9 @@ class ReferenceBackendTest(unittest.TestCase):
                 pass
         shutil.rmtree(self.base, ignore_errors=True)
 
+    # Runs `python3.11 scripts/launcher_backend.py action` with both streams piped, as the launcher does; returns
+    # the named members of the one JSON object on standard output (all of them when none is named).
     def run_backend(self, action, *members, env=None):
-        """Runs `python3.11 scripts/launcher_backend.py action` with both streams piped, as the launcher does;
-        returns the named members of the one JSON object on standard output (all of them when none is named)."""
         done = subprocess.run([str(self.root / "python/bin/python3.11"), str(self.root / "scripts/launcher_backend.py"),
                                action], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300, env=env)
         self.errors = done.stderr.decode("utf-8")

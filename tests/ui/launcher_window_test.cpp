@@ -81,6 +81,10 @@ class LauncherWindowTest : public QObject {
       const char* detailPattern;
     };
     const Row rows[] = {
+        {"resources", "未找到可用运行时", "^应用内未发现可用运行时资源。$"},
+        {"payload", "未找到可用运行时", "^应用内未发现匹配当前架构的 runtime payload。$"},
+        {"support", "未找到可用运行时", "^无法定位 Application Support 目录。$"},
+        {"uname", "未找到可用运行时", "^无法识别当前 macOS 架构。$"},
         {"copy", "未找到可用运行时", "wheelhouse”：没有那个文件或目录"},
         {"python", "缺少内置 Python 运行时", "/python/bin/python3\\.11$"},
         {"not-executable", "内置 Python 运行时不可执行",
@@ -94,6 +98,11 @@ class LauncherWindowTest : public QObject {
       QVERIFY(world.clickAndWait("checkButton"));
       const std::string breakage = row.breakage;
       platform::Path arm = world.files.resources / "runtime/macos-arm64";
+      if (breakage == "resources") world.environment.runtime.resourceDirectory.reset();
+      if (breakage == "payload") std::filesystem::remove_all(arm);
+      if (breakage == "support") world.environment.runtime.applicationSupportDirectory.reset();
+      if (breakage == "uname")
+        world.environment.runtime.unameTool = testing_support::writeFakeUname(world.files.dir.path(), "arm64e");
       if (breakage == "copy") std::filesystem::remove_all(arm / "wheelhouse");
       if (breakage == "python") std::filesystem::remove_all(arm / "python/bin");
       if (breakage == "not-executable") {  // a link the repair leaves alone, to a file it does not reach
