@@ -146,6 +146,12 @@ class LauncherWindowTest : public QObject {
       QVERIFY(world.clickAndWait("checkButton"));
       QCOMPARE(world.state(), QString::fromUtf8(row.state));
     }
+    LauncherWorld world;  // output that is not one object is a failed run, whatever came before
+    world.launch();
+    QVERIFY(world.clickAndWait("checkButton"));
+    world.setBackendScript("echo 'Traceback: boom'");
+    QVERIFY(world.clickAndWait("checkButton"));
+    QCOMPARE(world.state(), QStringLiteral("启动器执行失败 | systemRed | Traceback: boom | check"));
   }
 
   // While the script runs the window is busy and deaf to clicks, and the progress line shows the script's latest

@@ -1,0 +1,185 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/bundle.h"
+#include "platform/file_data.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "platform/unique_fd.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using platform::InfoValue;
+using platform::Path;
+using testing_support::modeOf;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+using testing_support::writeScript;
+
+// The file layer against a temporary folder. What the runtime tests already prove through it (existence, the
+// walk, moves, permission changes on tools) is not repeated here.
+
+TEST(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {
+  TempDir dir;
+  platform::PosixFileSystem fs;
+  Path from = dir / "from";
+  writeFile(from / "bin/tool", "#!/bin/sh\n", 0750);
+  writeFile(from / "lib/mod.py", "print(1)\n", 0640);
+  writeFile(from / "empty", "", 0600);
+  const std::string big(3 * 1024 * 1024 + 17, 'q');
+  writeFile(from / "big.bin", big);
+  std::filesystem::create_symlink("no-such-target", from / "bin/dangling");
+  std::filesystem::create_directory(from / "locked");
+  struct timespec old[2] = {{1000000000, 0}, {1234567890, 123456789}};
+  ::utimensat(AT_FDCWD, (from / "lib/mod.py").c_str(), old, 0);
+  ::utimensat(AT_FDCWD, (from / "lib").c_str(), old, 0);
+  ::chmod((from / "locked").c_str(), 0500);
+
+  ASSERT_TRUE(fs.copyTree(from, dir / "to").ok());
+  EXPECT_EQ(readFile(dir / "to/big.bin"), big);
+  EXPECT_EQ(readFile(dir / "to/empty"), "");
+  EXPECT_EQ(std::vector<int>({modeOf(dir / "to/bin/tool"), modeOf(dir / "to/lib/mod.py"), modeOf(dir / "to/locked")}),
+            std::vector<int>({0750, 0640, 0500}));
+  EXPECT_EQ(std::filesystem::read_symlink(dir / "to/bin/dangling"), "no-such-target");
+  for (const char* timed : {"to/lib/mod.py", "to/lib"}) {
+    struct stat st;
+    ::lstat((dir / timed).c_str(), &st);
+    EXPECT_EQ(std::pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec), std::pair(1234567890L, 123456789L)) << timed;
+  }
+
+  platform::Status again = fs.copyTree(from / "empty", dir / "to/empty");
+  ASSERT_FALSE(again.ok());
+  EXPECT_EQ(again.error().code(), EEXIST);
+}
+
+TEST(FileSystem, RemoveTreeTakesReadOnlyFoldersAndNeverFollowsLinks) {
+  TempDir dir;
+  platform::PosixFileSystem fs;
+  writeFile(dir / "elsewhere/keep.txt", "precious");
+  writeFile(dir / "tree/a/b.txt", "x");
+  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "tree/a/into-elsewhere");
+  ::chmod((dir / "tree/a").c_str(), 0555);
+  ASSERT_TRUE(fs.removeTree(dir / "tree").ok());
+  EXPECT_FALSE(fs.existsWithoutFollowing(dir / "tree"));
+  EXPECT_EQ(readFile(dir / "elsewhere/keep.txt"), "precious");
+  EXPECT_EQ(fs.removeTree(dir / "tree").error().code(), ENOENT);
+}
+
+// Copies of file data are whole, whatever the kernel copy reports, and holes stay holes.
+TEST(FileSystem, CopiedDataIsNeverShortAndSparseFilesStaySparse) {
+  TempDir dir;
+  const std::string data(200000, 'd');
+  writeFile(dir / "file", data);
+  const platform::detail::KernelCopy kernelCopies[] = {
+      [](int, off_t*, int, off_t*, size_t) -> ssize_t { return 0; },  // reports nothing copied
+      [](int in, off_t* inAt, int out, off_t* outAt, size_t) -> ssize_t {
+        return ::copy_file_range(in, inAt, out, outAt, 1, 0);  // stops after one byte
+      },
+  };
+  for (platform::detail::KernelCopy kernelCopy : kernelCopies) {
+    const Path copy = dir / ("copy" + std::to_string(reinterpret_cast<uintptr_t>(kernelCopy)));
+    platform::detail::UniqueFd in(::open((dir / "file").c_str(), O_RDONLY));
+    platform::detail::UniqueFd out(::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
+    struct stat st;
+    ::fstat(in.get(), &st);
+    platform::detail::CopyHints hints{.cloneUnsupported = true, .kernelCopyForTests = kernelCopy};
+    ASSERT_TRUE(platform::detail::copyFileData(in.get(), out.get(), st, hints, "a", "b").ok());
+    EXPECT_EQ(readFile(copy), data);
+  }
+
+  // 8 MiB with data only at both ends: the copy stays small on disk and reads back the same.
+  {
+    platform::detail::UniqueFd sparse(::open((dir / "sparse").c_str(), O_WRONLY | O_CREAT, 0644));
+    ASSERT_EQ(::pwrite(sparse.get(), "head", 4, 0), 4);
+    ASSERT_EQ(::pwrite(sparse.get(), "tail", 4, (8 << 20) - 4), 4);
+  }
+  platform::PosixFileSystem fs;
+  ASSERT_TRUE(fs.copyTree(dir / "sparse", dir / "sparse-copy").ok());
+  struct stat copied;
+  ASSERT_EQ(::stat((dir / "sparse-copy").c_str(), &copied), 0);
+  EXPECT_EQ(copied.st_size, 8 << 20);
+  EXPECT_LT(copied.st_blocks * 512, 1 << 20);
+  EXPECT_EQ(readFile(dir / "sparse-copy"), readFile(dir / "sparse"));
+}
+
+// The child has the launcher's working folder, environment and standard input, and no other descriptor of its.
+TEST(RunProcess, InheritsWorkingFolderEnvironmentAndStandardInputButNoOtherDescriptor) {
+  TempDir dir;
+  writeScript(dir / "tool", R"(pwd; printf '%s\n' "$PATH"; stat -L -c %d:%i /proc/self/fd/0; exec ls /proc/self/fd)");
+  struct stat input;
+  if (::fstat(0, &input) != 0) ::open("/dev/null", O_RDONLY);  // a closed standard input would prove nothing
+  ASSERT_EQ(::fstat(0, &input), 0);
+  int leak = ::open("/dev/null", O_RDONLY);  // not close-on-exec, as libraries sometimes leave them
+  ASSERT_GE(leak, 3);
+  auto run = platform::runProcess(dir / "tool", {});
+  ::close(leak);
+  ASSERT_TRUE(run.ok());
+  EXPECT_EQ(run.value().standardOutput, std::filesystem::current_path().string() + "\n" + std::getenv("PATH") + "\n" +
+                                            std::to_string(input.st_dev) + ":" + std::to_string(input.st_ino) +
+                                            "\n0\n1\n2\n3\n");  // 3: the listing's own
+}
+
+// Rows: valid text; a lone continuation byte; a truncated three-byte sequence; a truncated four-byte one at the end;
+// an overlong lead; E0 followed by less than A0; a surrogate; beyond U+10FFFF.
+TEST(DecodeUtf8, ReplacesEachMaximalIllFormedSubsequence) {
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+  const std::pair<std::string, std::string> rows[] = {
+      {"岚栖 \xF0\x9F\x98\x80", "岚栖 \xF0\x9F\x98\x80"},
+      {"a\x80z", "a" + r + "z"},
+      {"a\xE5\xB2z", "a" + r + "z"},
+      {"a\xF0\x9F\x98", "a" + r},
+      {"\xC0\xAF", r + r},
+      {"\xE0\x80\x80", r + r + r},
+      {"\xED\xA0\x80", r + r + r},
+      {"\xF4\x90\x80\x80", r + r + r + r},
+  };
+  for (const auto& [bytes, text] : rows) EXPECT_EQ(platform::decodeUtf8(bytes), text) << bytes;
+}
+
+TEST(Trim, RemovesThePlatformWhitespaceAndNewlineSetAtBothEndsOnly) {
+  EXPECT_EQ(platform::trimWhitespaceAndNewlines(" \t\n\r\v\f a \n b \n"), "a \n b");
+  EXPECT_EQ(platform::trimWhitespaceAndNewlines("\u3000岚栖\u3000"), "岚栖");
+  EXPECT_EQ(platform::trimWhitespaceAndNewlines("\u00A0\u1680\u2000\u200A\u202F\u205F\u2028\u2029\u0085x\u2003"), "x");
+  // Zero-width space and BOM are not white space here.
+  EXPECT_EQ(platform::trimWhitespaceAndNewlines("\u200Bx\uFEFF"), "\u200Bx\uFEFF");
+  EXPECT_EQ(platform::trimWhitespaceAndNewlines(" \n\u3000 "), "");
+  EXPECT_TRUE(platform::isBlank(" \n\u3000\t"));
+  EXPECT_FALSE(platform::isBlank(" . "));
+}
+
+TEST(Bundle, LayoutInsideAndOutsideAnAppFolder) {
+  platform::Bundle inside = platform::bundleForExecutable("/Apps/Lanqi Launcher.app/Contents/MacOS/LanqiLauncher");
+  EXPECT_EQ(inside.resourceDirectory, platform::Path("/Apps/Lanqi Launcher.app/Contents/Resources"));
+  EXPECT_EQ(inside.infoDictionaryFile, platform::Path("/Apps/Lanqi Launcher.app/Contents/Info.plist"));
+
+  platform::Bundle outside = platform::bundleForExecutable("/opt/launcher/bin/LanqiLauncher");
+  EXPECT_EQ(outside.resourceDirectory, platform::Path("/opt/launcher/bin"));
+  EXPECT_FALSE(outside.infoDictionaryFile);
+}
+
+TEST(Bundle, ReadsTopLevelValuesOfAnXmlPropertyList) {
+  TempDir dir;
+  writeFile(dir / "Info.plist",
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+            "<key>Nested</key><dict><key>Version</key><string>9.9.9</string></dict>"
+            "<key>Version</key><string> v1.4.2 &amp; more </string><key>Build</key><integer>7</integer>"
+            "<key>Empty</key><string/></dict></plist>");
+
+  InfoValue version = platform::readInfoDictionaryValue(dir / "Info.plist", "Version");
+  EXPECT_EQ(version.kind, InfoValue::Kind::text);
+  EXPECT_EQ(version.text, " v1.4.2 & more ");
+  EXPECT_EQ(platform::readInfoDictionaryValue(dir / "Info.plist", "Build").kind, InfoValue::Kind::other);
+  EXPECT_EQ(platform::readInfoDictionaryValue(dir / "Info.plist", "Empty").text, "");
+  EXPECT_EQ(platform::readInfoDictionaryValue(dir / "Info.plist", "version").kind, InfoValue::Kind::absent);
+  EXPECT_EQ(platform::readInfoDictionaryValue(dir / "missing.plist", "Version").kind, InfoValue::Kind::absent);
+
+  writeFile(dir / "broken.plist", "<plist><dict><key>Version</key><string>1.0</string></dict>");
+  EXPECT_EQ(platform::readInfoDictionaryValue(dir / "broken.plist", "Version").kind, InfoValue::Kind::absent);
+}
+
+}  // namespace
