@@ -83,7 +83,7 @@ class FileSystem {
 };
 
 // The operating system's file system.
-class PosixFileSystem final : public FileSystem {
+class PosixFileSystem : public FileSystem {
  public:
   bool exists(const Path& path) const override;
   bool existsWithoutFollowing(const Path& path) const override;

@@ -60,9 +60,6 @@ TEST(DecodeBackendResult, RejectsWhatTheContractForbids) {
        "无法读取后端输出：成员“target_url”为 null，应为字符串。"},
       {"missing url", replaced(kValid, ",\"target_url\":\"http://127.0.0.1:8188\"", ""), backend::kValueNotFoundCode,
        "无法读取后端输出：缺少成员“target_url”。"},
-      {"name case differs", replaced(kValid, "\"status_text\"", "\"Status_text\""), backend::kValueNotFoundCode,
-       "无法读取后端输出：缺少成员“status_text”。"},
-      {"invalid UTF-8 in a string", replaced(kValid, "环境已安装", "\xC3\x28"), backend::kDataCorruptedCode, ""},
       {"NUL after the object", kValid + std::string("\0{}", 3), backend::kDataCorruptedCode,
        "无法读取后端输出：第 " + std::to_string(kValid.size() + 1) + " 个字节处不是有效的 JSON。"},
       {"NUL between members", replaced(kValid, ",\"code\"", std::string("\0,\"code\"", 8)), backend::kDataCorruptedCode,
@@ -106,7 +103,6 @@ TEST(InvokeBackend, TheOutcomeComesFromStandardOutputAlone) {
       {"printf '\\nTraceback:\\nValueError: boom\\n\\n' >&2; exit 1", "failure: Traceback:\nValueError: boom"},
       {"printf ' \\n\\t '; printf '\\n\\343\\200\\200\\n' >&2",
        "failure: 无法读取后端输出：输出为空，不是有效的 JSON。"},
-      {"printf 'bad \\303( bytes \\360\\237\\230 end'", "failure: bad \xEF\xBF\xBD( bytes \xEF\xBF\xBD end"},
       {"printf 'partial output'; kill -9 $$", "failure: partial output"},
       {"head -c 8388608 /dev/zero | tr '\\0' x >&2; echo '" + kValid + "'; head -c 8388608 /dev/zero >&2",
        "success: 环境已安装"},
@@ -147,8 +143,6 @@ TEST(ProgressLine, ShowsTheLatestNonBlankLineAtMostTenTimesASecond) {
       {"正在安装 2/12\n", 50ms, std::nullopt},          // too soon: kept
       {"", 120ms, "正在安装 2/12"},                     // shown once time has passed
       {"Downloading 10%\rDownloading 20%\r", 300ms, "Downloading 20%"},
-      {"Downloading 20%\n", 500ms, std::nullopt},  // the same line again is no change
-      {"bad \xff byte\n", 700ms, "bad \uFFFD byte"},
       {std::string(1023, 'x') + "岚\n", 900ms, std::string(1023, 'x')},  // cut at a character's end
   };
   backend::ProgressLine progress;

@@ -44,6 +44,4 @@ int modeOf(const platform::Path& path) {
   return static_cast<int>(st.st_mode & 07777);
 }
 
-bool runningAsRoot() { return ::geteuid() == 0; }
-
 }  // namespace testing_support

@@ -33,7 +33,4 @@ void writeScript(const platform::Path& path, std::string_view body);
 // The permission bits of `path` (links not followed), or -1.
 int modeOf(const platform::Path& path);
 
-// True when the tests run as the superuser, who is not stopped by permission bits.
-bool runningAsRoot();
-
 }  // namespace testing_support

@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include "platform/process.h"
-#include "runtime/runtime_root.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -21,16 +18,11 @@ TEST(CloseDuringRun, TheProcessEndsPromptlyAndTheBackendFinishesItsWork) {
   EXPECT_EQ(run.value().exitStatus, 0);
   EXPECT_LT(took, std::chrono::milliseconds(2800)) << "waited for the backend, which sleeps for 3 s";
 
-  int pid = 0;
-  std::ifstream(marks / "backend.pid") >> pid;
-  ASSERT_GT(pid, 0) << "the backend never started";
-  EXPECT_EQ(::kill(pid, 0), 0) << "the backend was killed with the launcher";
+  // The backend was neither waited for nor killed: it finishes its work after the launcher has gone.
   for (int i = 0; i < 100 && !std::filesystem::exists(marks / "backend.done"); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_TRUE(std::filesystem::exists(marks / "backend.done"));
-  platform::PosixFileSystem fs;
-  EXPECT_TRUE(runtime::isRuntimeRoot(fs, testing_support::readFile(marks / "root")));
 }
 
 }  // namespace
