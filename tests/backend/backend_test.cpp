@@ -1,3 +1,4 @@
+// The backend layer: the result decoding, one run of a script with its progress line, and the interpreter probe.
 #include <gtest/gtest.h>
 #include <signal.h>
 

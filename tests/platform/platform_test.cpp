@@ -1,3 +1,4 @@
+// The platform layer against temporary folders: files, processes, text and the bundle.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

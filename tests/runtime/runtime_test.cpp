@@ -1,3 +1,4 @@
+// The runtime layer against temporary bundles and roots: the target, the executable-bit repair and the sync.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
