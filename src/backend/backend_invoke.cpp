@@ -22,12 +22,13 @@ std::string failureText(std::string_view outputBytes, std::string_view errorByte
 RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scriptPath, const std::string& action,
                          const std::function<void(const std::string&)>& onProgress) {
   ProgressLine progress;
-  auto watch = [&](std::string_view piece) {
-    if (std::optional<std::string> line = progress.take(piece, ProgressLine::Clock::now())) onProgress(*line);
-  };
-  platform::Result<platform::ProcessOutput> run = onProgress
-                                                      ? platform::runProcess(pythonPath, {scriptPath, action}, watch)
-                                                      : platform::runProcess(pythonPath, {scriptPath, action});
+  std::function<void(std::string_view)> watch;  // none when nobody asks: the run is then not woken by ticks
+  if (onProgress) {
+    watch = [&](std::string_view piece) {
+      if (std::optional<std::string> line = progress.take(piece, ProgressLine::Clock::now())) onProgress(*line);
+    };
+  }
+  platform::Result<platform::ProcessOutput> run = platform::runProcess(pythonPath, {scriptPath, action}, watch);
   if (!run) return LauncherInvokeError{run.error().localizedDescription()};
   const platform::ProcessOutput& output = run.value();
   platform::Result<BackendResult> decoded = decodeBackendResult(output.standardOutput);

@@ -1,5 +1,6 @@
 // Colours and fonts of the window system: the named semantic colours under the current appearance, and the
-// system font at a size and weight. For the Qt implementation files of the window layer only.
+// system font at a size and weight. For the Qt implementation files of the window layer only, and for the
+// idle-memory bench's baseline window, which must load the same faces.
 #pragma once
 
 #include <QColor>
