@@ -8,6 +8,7 @@
 #include <string>
 
 #include "backend/backend_invoke.h"
+#include "flow/preflight.h"
 #include "platform/window.h"
 #include "runtime/runtime_layout.h"
 
@@ -56,6 +57,7 @@ class LauncherAppDelegate final : public platform::ui::ApplicationDelegate {
 
   // The action flow (flow/action_flow.cpp).
   void runBackend(const std::string& action, const std::string& preflightStatus);
+  void stopBeforeRun(const flow::PreflightFailure& failure);
   void complete(const backend::RunOutcome& outcome, const std::string& action);
   void apply(const backend::BackendResult& payload, const std::string& action);
 

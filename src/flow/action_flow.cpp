@@ -1,9 +1,8 @@
-// One button press: pre-flight checks on the main thread, the backend run on a background thread, and the
-// outcome applied to the window back on the main thread.
+// One button press: the window turns busy on the main thread, the pre-flight checks and the backend run go on
+// in one background work item, and the outcome is applied to the window back on the main thread.
 #include "app/launcher_app_delegate.h"
-#include "backend/python_probe.h"
+#include "flow/preflight.h"
 #include "platform/dispatch.h"
-#include "runtime/runtime_root.h"
 #include "runtime/runtime_sync.h"
 
 namespace app {
@@ -15,50 +14,38 @@ void LauncherAppDelegate::handleInstall() { runBackend("install", "正在安装�
 void LauncherAppDelegate::handleLaunch() { runBackend("launch", "正在启动前端…"); }
 
 void LauncherAppDelegate::runBackend(const std::string& action, const std::string& preflightStatus) {
-  const runtime::RuntimeContext& context = environment_.runtime;
-  platform::Result<platform::Path> root = runtime::resolveRuntimeRoot(context);
-  if (!root) {
-    applyStatus("未找到可用运行时", root.error().localizedDescription(), SemanticColor::systemRed, false, false, true);
-    return;
-  }
-
-  backend::BundledPythonStatus python = backend::bundledPythonStatus(context.fileSystem, root.value());
-  switch (python.kind) {
-    case backend::BundledPythonStatus::Kind::existsButNotExecutable:
-      applyStatus("内置 Python 运行时不可执行",
-                  python.location.string() + "\n发布包权限异常或已损坏，请重新下载最新版。", SemanticColor::systemRed,
-                  false, false, true);
-      return;
-    case backend::BundledPythonStatus::Kind::missing:
-      applyStatus("缺少内置 Python 运行时", python.location.string(), SemanticColor::systemRed, false, false, true);
-      return;
-    case backend::BundledPythonStatus::Kind::executable:
-      break;
-  }
-
-  const platform::Path script = root.value() / "scripts/launcher_backend.py";
-  if (!context.fileSystem.exists(script)) {
-    applyStatus("缺少启动器后端脚本", script.string(), SemanticColor::systemRed, false, false, true);
-    return;
-  }
-
+  // The window turns busy at once: the checks, the sync with its copying and the run all go on off the window's
+  // thread, so the window keeps answering however much there is to copy.
   setBusy(true);
   statusLabel->setText(preflightStatus);
   statusLabel->setTextColor(SemanticColor::label);
   detailLabel->setText("");
   detailLabel->setHidden(true);
 
-  // The work item gets values only; it touches no control and no flag. After the run it removes the entries
-  // that the sync moved aside, off the window's thread and before the next press can sync again.
-  platform::dispatchGlobalUserInitiated([this, &fileSystem = context.fileSystem, root = root.value(),
-                                         pythonPath = python.location.string(), scriptPath = script.string(), action] {
-    // Progress lines reach the window through the main queue, ahead of the completion that clears them.
+  // The work item gets values only; it touches no control and no flag. Progress reaches the window through the
+  // main queue, ahead of the completion that clears it. After the run it removes the entries that the sync
+  // moved aside, before the next press can sync again.
+  platform::dispatchGlobalUserInitiated([this, context = environment_.runtime, action] {
+    flow::Preflight preflight = flow::runPreflight(context, [this](int percent) {
+      platform::dispatchToMain([this, percent] { showProgress("正在准备运行环境 " + std::to_string(percent) + "%"); });
+    });
+    if (auto* failure = std::get_if<flow::PreflightFailure>(&preflight)) {
+      if (failure->runtimeRoot) runtime::removeReplacedEntries(context.fileSystem, *failure->runtimeRoot);
+      platform::dispatchToMain([this, failure = std::move(*failure)] { stopBeforeRun(failure); });
+      return;
+    }
+    const auto& ready = std::get<flow::PreflightReady>(preflight);
     backend::RunOutcome outcome = backend::invokeBackend(
-        pythonPath, scriptPath, action,
+        ready.python.string(), ready.script.string(), action,
         [this](const std::string& line) { platform::dispatchToMain([this, line] { showProgress(line); }); });
-    runtime::removeReplacedEntries(fileSystem, root);
+    runtime::removeReplacedEntries(context.fileSystem, ready.runtimeRoot);
     platform::dispatchToMain([this, outcome = std::move(outcome), action] { complete(outcome, action); });
   });
+}
+
+void LauncherAppDelegate::stopBeforeRun(const flow::PreflightFailure& failure) {
+  setBusy(false);
+  applyStatus(failure.status, failure.detail, SemanticColor::systemRed, false, false, true);
 }
 
 void LauncherAppDelegate::complete(const backend::RunOutcome& outcome, const std::string& action) {

@@ -21,6 +21,8 @@ struct CopyHints {
   bool kernelCopyUnsupported = false;
   // Test seam: stands in for the system's in-kernel copy when set.
   KernelCopy kernelCopyForTests = nullptr;
+  // Told each regular file's size once it is copied; may be empty.
+  const CopyProgress* progress = nullptr;
 };
 
 // Copies the bytes of `in` (a regular file described by `source`, read from its start) to `out`, which is
@@ -33,5 +35,9 @@ Status copyFileData(int in, int out, const struct stat& source, CopyHints& hints
 // call. Returns nothing when cloning is not available here or not supported by the file system, so that the
 // caller copies entry by entry; a status when the clone was attempted and settled the outcome.
 std::optional<Status> tryCloneTree(const Path& from, const Path& to);
+
+// Swaps the entries at `a` and `b` in one step (renameat2 with RENAME_EXCHANGE, renamex_np with RENAME_SWAP).
+// Returns 0, or -1 with errno (ENOTSUP where the system or file system has no such call).
+int exchangeEntries(const Path& a, const Path& b);
 
 }  // namespace platform::detail

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <stdio.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -110,5 +111,11 @@ Status copyFileData(int in, int out, const struct stat& source, CopyHints& hints
 }
 
 std::optional<Status> tryCloneTree(const Path&, const Path&) { return std::nullopt; }
+
+int exchangeEntries(const Path& a, const Path& b) {
+  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return 0;
+  if (errno == ENOSYS || errno == EINVAL) errno = ENOTSUP;  // an old kernel, or a file system without it
+  return -1;
+}
 
 }  // namespace platform::detail

@@ -29,6 +29,30 @@ struct WalkEntry {
   EntryKind kind;
 };
 
+// One version of one entry, as its inode describes it. Two equal identities taken at different times prove that
+// nothing was written to the entry in between: the change time moves on every write, permission change, rename
+// or time change and cannot be set back, and a new file (even at the same path, with the same size and times)
+// has another inode or another change time.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;  // since the epoch
+  std::int64_t changedNs = 0;
+  unsigned mode = 0;  // permission bits only (07777)
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// What a scan found at one location below the scanned entry.
+struct ScannedEntry {
+  std::string relativePath;  // "" for the scanned entry itself, else "a/b" below it
+  EntryKind kind;
+  FileIdentity identity;
+};
+
+// Told the size of each regular file as soon as a copy has written it whole.
+using CopyProgress = std::function<void(std::uint64_t bytes)>;
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -67,8 +91,30 @@ class FileSystem {
   // alike); permission bits and modification times are kept. Regular files are cloned where the file system
   // can share their blocks, else copied in the kernel; holes in sparse files stay holes. Other kinds (pipes,
   // sockets, devices) fail at once, even when one is swapped in for a file while the copy runs: nothing is
-  // opened in a way that can block. On failure the partial copy stays where it is.
-  virtual Status copyTree(const Path& from, const Path& to) = 0;
+  // opened in a way that can block. On failure the partial copy stays where it is. `progress`, when set, is
+  // told each regular file's size once it is copied (a tree cloned in one call reports nothing).
+  virtual Status copyTree(const Path& from, const Path& to, const CopyProgress& progress) = 0;
+
+  // Reports the entry at `path` and, when it is a directory, everything below it, parents before their
+  // contents, each with its identity, reading nothing but metadata (links are never followed). A missing entry
+  // gives an empty list; a directory inside the tree that cannot be read fails the scan.
+  virtual Result<std::vector<ScannedEntry>> scan(const Path& path) const = 0;
+
+  // Swaps the entries at `a` and `b` (files, links or directories) in one atomic step, on the same file
+  // system: neither path is ever empty. Fails with ENOTSUP where the system or file system cannot, and
+  // changes nothing then.
+  virtual Status exchange(const Path& a, const Path& b) = 0;
+
+  // Bytes that the current user may still write on the file system that holds `path`.
+  virtual Result<std::uint64_t> freeSpace(const Path& path) const = 0;
+
+  // The whole content of the regular file at `path` (a last link is not followed).
+  virtual Result<std::string> readFile(const Path& path) const = 0;
+
+  // Replaces the file at `path` with `content` in one atomic step: the content is written under a hidden
+  // name beside it and flushed to the disk, then renamed into place, so that a reader (or a crash) finds the
+  // old content or the new, never a part. The file is made with mode 0644.
+  virtual Status writeFileAtomically(const Path& path, const std::string& content) = 0;
 
   // Walks everything below `directory`, depth first, parents before their contents, hidden entries included.
   // A symbolic link is reported and never followed into. Subdirectories that cannot be read are skipped.
@@ -78,7 +124,8 @@ class FileSystem {
 
   // Replaces the permission bits of the regular file at `path` with `mode`, for example 0755. The last component
   // is never followed: when the entry is no longer a regular file (a link, a pipe or a folder put in its place),
-  // nothing is changed and the result is success. Fails when the entry is missing or cannot be changed.
+  // nothing is changed and the result is success. A file that has the mode already is left untouched (its
+  // change time stays). Fails when the entry is missing or cannot be changed.
   virtual Status setPermissions(const Path& path, unsigned mode) = 0;
 };
 
@@ -93,7 +140,12 @@ class PosixFileSystem : public FileSystem {
   Status removeTree(const Path& path) override;
   Status rename(const Path& from, const Path& to) override;
   Result<std::vector<std::string>> list(const Path& directory) const override;
-  Status copyTree(const Path& from, const Path& to) override;
+  Status copyTree(const Path& from, const Path& to, const CopyProgress& progress) override;
+  Result<std::vector<ScannedEntry>> scan(const Path& path) const override;
+  Status exchange(const Path& a, const Path& b) override;
+  Result<std::uint64_t> freeSpace(const Path& path) const override;
+  Result<std::string> readFile(const Path& path) const override;
+  Status writeFileAtomically(const Path& path, const std::string& content) override;
   Status walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const override;
   Status setPermissions(const Path& path, unsigned mode) override;
 };

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,6 +36,31 @@ struct Times {
 
 using Fd = detail::UniqueFd;
 
+std::int64_t nanoseconds(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+FileIdentity identityOf(const struct stat& st) {
+#if defined(__APPLE__)
+  const struct timespec &modified = st.st_mtimespec, &changed = st.st_ctimespec;
+#else
+  const struct timespec &modified = st.st_mtim, &changed = st.st_ctim;
+#endif
+  return {static_cast<std::uint64_t>(st.st_dev),
+          static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::uint64_t>(st.st_size),
+          nanoseconds(modified),
+          nanoseconds(changed),
+          static_cast<unsigned>(st.st_mode & 07777)};
+}
+
+EntryKind kindOf(mode_t mode) {
+  return S_ISREG(mode)   ? EntryKind::regular
+         : S_ISDIR(mode) ? EntryKind::directory
+         : S_ISLNK(mode) ? EntryKind::symlink
+                         : EntryKind::other;
+}
+
 int openDirectoryAt(int dirFd, const char* name, bool followLink) {
   int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
   int fd;
@@ -52,7 +78,7 @@ struct DirectoryName {
 };
 
 Status listDirectory(int dirFd, const Path& path, std::vector<DirectoryName>& names) {
-  int copy = ::dup(dirFd);
+  int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);  // close-on-exec, like every descriptor of ours
   if (copy < 0) return posixError(errno, "无法读取目录" + q(path));
   DIR* dir = ::fdopendir(copy);
   if (!dir) {
@@ -98,7 +124,7 @@ Status copySymlink(int srcDir, const char* srcName, int dstDir, const char* dstN
   return Status::success();
 }
 
-Status copyRegular(int srcDir, const char* srcName, int dstDir, const char* dstName, const struct stat& st,
+Status copyRegular(int srcDir, const char* srcName, int dstDir, const char* dstName, const struct stat&,
                    detail::CopyHints& hints, const Path& from, const Path& to) {
   // Opened without blocking and looked at again through the descriptor: a pipe put in the file's place since
   // the look by name must fail here, not hold the window until someone writes into it.
@@ -110,10 +136,12 @@ Status copyRegular(int srcDir, const char* srcName, int dstDir, const char* dstN
   Fd out(::openat(dstDir, dstName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!out.valid()) return posixError(errno, "无法创建" + q(to));
   if (Status copied = detail::copyFileData(in.get(), out.get(), opened, hints, from, to); !copied) return copied;
-  if (::fchmod(out.get(), st.st_mode & 07777) != 0) return posixError(errno, "无法设置" + q(to) + "的权限");
-  const Times times(st);
+  // The mode and times of the file as opened: those of the look by name may be older.
+  if (::fchmod(out.get(), opened.st_mode & 07777) != 0) return posixError(errno, "无法设置" + q(to) + "的权限");
+  const Times times(opened);
   if (::futimens(out.get(), times) != 0) return posixError(errno, "无法设置" + q(to) + "的修改时间");
   if (::close(out.release()) != 0) return posixError(errno, "无法写入" + q(to));
+  if (hints.progress && *hints.progress) (*hints.progress)(static_cast<std::uint64_t>(opened.st_size));
   return Status::success();
 }
 
@@ -192,6 +220,28 @@ Status removeEntry(int dirFd, const char* name, const Path& path, bool top) {
   return Status::success();
 }
 
+// ---- scan ----
+
+// Adds every entry below the open directory `dirFd` (which is `root`/`relative`) to `found`, depth first,
+// parents before their contents; one descriptor is open per level.
+Status scanDirectory(int dirFd, const Path& root, const std::string& relative, std::vector<ScannedEntry>& found) {
+  std::vector<DirectoryName> names;
+  if (Status listed = listDirectory(dirFd, root / relative, names); !listed) return listed;
+  for (const DirectoryName& entry : names) {
+    std::string child = relative.empty() ? entry.name : relative + "/" + entry.name;
+    struct stat st;
+    if (::fstatat(dirFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return posixError(errno, "无法读取" + q(root / child) + "的属性");
+    }
+    found.push_back({child, kindOf(st.st_mode), identityOf(st)});
+    if (!S_ISDIR(st.st_mode)) continue;
+    Fd sub(openDirectoryAt(dirFd, entry.name.c_str(), false));
+    if (!sub.valid()) return posixError(errno, "无法读取目录" + q(root / child));
+    if (Status scanned = scanDirectory(sub.get(), root, child, found); !scanned) return scanned;
+  }
+  return Status::success();
+}
+
 // ---- walk ----
 
 Status walkDirectory(int dirFd, const Path& path, const std::function<Status(const WalkEntry&)>& visit) {
@@ -215,10 +265,7 @@ Status walkDirectory(int dirFd, const Path& path, const std::function<Status(con
         if (::fstatat(dirFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
           return posixError(errno, "无法读取" + q(child) + "的属性");
         }
-        kind = S_ISREG(st.st_mode)   ? EntryKind::regular
-               : S_ISDIR(st.st_mode) ? EntryKind::directory
-               : S_ISLNK(st.st_mode) ? EntryKind::symlink
-                                     : EntryKind::other;
+        kind = kindOf(st.st_mode);
         break;
       }
       default:
@@ -295,10 +342,76 @@ Result<std::vector<std::string>> PosixFileSystem::list(const Path& directory) co
   return names;
 }
 
-Status PosixFileSystem::copyTree(const Path& from, const Path& to) {
+Status PosixFileSystem::copyTree(const Path& from, const Path& to, const CopyProgress& progress) {
   if (std::optional<Status> cloned = detail::tryCloneTree(from, to)) return *cloned;
   detail::CopyHints hints;
+  hints.progress = &progress;
   return copyEntry(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), hints, from, to);
+}
+
+Result<std::vector<ScannedEntry>> PosixFileSystem::scan(const Path& path) const {
+  std::vector<ScannedEntry> found;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return found;
+    return posixError(errno, "无法读取" + q(path) + "的属性");
+  }
+  found.push_back({"", kindOf(st.st_mode), identityOf(st)});
+  if (!S_ISDIR(st.st_mode)) return found;
+  Fd dir(openDirectoryAt(AT_FDCWD, path.c_str(), false));
+  if (!dir.valid()) return posixError(errno, "无法读取目录" + q(path));
+  if (Status scanned = scanDirectory(dir.get(), path, "", found); !scanned) return scanned.error();
+  return found;
+}
+
+Status PosixFileSystem::exchange(const Path& a, const Path& b) {
+  if (detail::exchangeEntries(a, b) != 0) return posixError(errno, "无法交换" + q(a) + "和" + q(b));
+  return Status::success();
+}
+
+Result<std::uint64_t> PosixFileSystem::freeSpace(const Path& path) const {
+  struct statvfs st;
+  if (::statvfs(path.c_str(), &st) != 0) return posixError(errno, "无法读取" + q(path) + "所在磁盘的空间");
+  return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+}
+
+Result<std::string> PosixFileSystem::readFile(const Path& path) const {
+  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+  struct stat st;
+  if (!file.valid() || ::fstat(file.get(), &st) != 0) return posixError(errno, "无法读取" + q(path));
+  if (!S_ISREG(st.st_mode)) return posixError(EINVAL, "无法读取" + q(path));
+  std::string content;
+  char buffer[64 * 1024];
+  for (;;) {
+    ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+    if (got == 0) return content;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return posixError(errno, "无法读取" + q(path));
+    }
+    content.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+Status PosixFileSystem::writeFileAtomically(const Path& path, const std::string& content) {
+  const Path hidden = path.parent_path() / ("." + path.filename().string() + ".tmp-" + std::to_string(::getpid()));
+  const std::string what = "无法写入" + q(path);
+  (void)::unlink(hidden.c_str());  // left by a crash of this process's predecessor with the same number
+  Fd file(::open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!file.valid()) return posixError(errno, what);
+  auto failed = [&](int error) {
+    (void)::unlink(hidden.c_str());
+    return posixError(error, what);
+  };
+  for (size_t done = 0; done < content.size();) {
+    ssize_t put = ::write(file.get(), content.data() + done, content.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return failed(errno);
+    done += static_cast<size_t>(put);
+  }
+  if (::fsync(file.get()) != 0 || ::close(file.release()) != 0) return failed(errno);
+  if (::rename(hidden.c_str(), path.c_str()) != 0) return failed(errno);
+  return Status::success();
 }
 
 Status PosixFileSystem::walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const {
@@ -324,7 +437,7 @@ Status PosixFileSystem::setPermissions(const Path& path, unsigned mode) {
   }
   struct stat st;
   if (::fstat(file.get(), &st) != 0) return posixError(errno, what);
-  if (!S_ISREG(st.st_mode)) return Status::success();
+  if (!S_ISREG(st.st_mode) || (st.st_mode & 07777) == mode) return Status::success();
   if (::fchmod(file.get(), static_cast<mode_t>(mode)) != 0) return posixError(errno, what);
   return Status::success();
 }

@@ -18,12 +18,15 @@ bool isRuntimeRoot(const platform::FileSystem& fileSystem, const platform::Path&
   return true;
 }
 
-platform::Result<platform::Path> resolveRuntimeRoot(const RuntimeContext& context) {
+platform::Result<platform::Path> resolveRuntimeRoot(const RuntimeContext& context, const SyncProgress& progress,
+                                                    SyncReport* report) {
   std::optional<platform::Path> root = managedRuntimeRoot(context);
   if (!root) return runtimeError(RuntimeErrorCode::noApplicationSupport);
   std::optional<std::string> target = detectRuntimeTarget(context.unameTool);
   if (!target) return runtimeError(RuntimeErrorCode::unknownArchitecture);
-  if (platform::Status synced = syncEmbeddedRuntime(context, *root, *target); !synced) return synced.error();
+  platform::Result<SyncReport> synced = syncEmbeddedRuntime(context, *root, *target, progress);
+  if (!synced) return synced.error();
+  if (report) *report = synced.value();
   if (!isRuntimeRoot(context.fileSystem, *root)) return runtimeError(RuntimeErrorCode::incompleteRuntime);
   return *root;
 }

@@ -5,6 +5,7 @@
 
 #include "platform/error.h"
 #include "runtime/runtime_layout.h"
+#include "runtime/runtime_sync.h"
 
 namespace runtime {
 
@@ -17,7 +18,11 @@ bool isRuntimeRoot(const platform::FileSystem& fileSystem, const platform::Path&
 
 // Prepares the managed runtime root for one action request: locates it (runtime error 10), detects the
 // architecture (runtime error 11; nothing on disk touched), syncs the embedded runtime into it (its error passed
-// on unchanged) and tests completeness (runtime error 12). Nothing is cached: every call does all of it.
-platform::Result<platform::Path> resolveRuntimeRoot(const RuntimeContext& context);
+// on unchanged) and tests completeness (runtime error 12). Nothing is cached in the process: every call does all
+// of it, and the sync copies only what differs. `progress` follows the sync's copying; `report`, when given,
+// receives what the sync did. Blocks the calling thread; any thread may call it.
+platform::Result<platform::Path> resolveRuntimeRoot(const RuntimeContext& context,
+                                                    const SyncProgress& progress = nullptr,
+                                                    SyncReport* report = nullptr);
 
 }  // namespace runtime

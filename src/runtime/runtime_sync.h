@@ -1,6 +1,8 @@
 // Copying the embedded runtime out of the application bundle into a runtime root.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/error.h"
@@ -23,24 +25,46 @@ inline constexpr PlannedEntry kCopyPlan[] = {
 // Entries that a sync moved aside, by this prefix, in the runtime root; nothing else there starts with it.
 inline constexpr const char* kReplacedEntryPrefix = ".replaced-";
 
-// Replaces the seven entries of `destination` with fresh copies from the bundle's "runtime/common" payload and
-// its "runtime/<runtimeTarget>" payload, then repairs the copied tools' executable bits. Other entries of
-// `destination` are left alone. Nothing is compared or skipped.
+// What one sync did.
+struct SyncReport {
+  int entriesKept = 0;      // of the seven, found equal to the bundle's and left exactly as they were
+  int entriesReplaced = 0;  // of the seven, with anything inside copied anew or removed
+  std::uint64_t filesCopied = 0;
+  std::uint64_t bytesCopied = 0;
+  bool recordTrusted = false;  // false: there was no usable record of the last sync, so every file was copied
+};
+
+// Told how far the copying of one sync has come, from 0 to 100, each value at most once, on the sync's thread.
+// Not called when there is nothing to copy.
+using SyncProgress = std::function<void(int percent)>;
+
+// Makes the seven entries of `destination` equal to the bundle's "runtime/common" and "runtime/<runtimeTarget>"
+// payloads, exactly as a fresh copy would leave them, then repairs the tools' executable bits. Other entries of
+// `destination` are left alone.
 //
-// A program may be running from `destination` and writing into it meanwhile, so no entry is ever deleted in
-// place: each fresh copy is made under a hidden name in `destination` (kReplacedEntryPrefix), the old entry is
-// moved aside whole by one atomic rename to another hidden name, and the fresh copy takes its place by a second
-// rename. Whoever opens a path afterwards finds the complete fresh copy; descriptors that a program holds open
-// keep working on the old one. The moved-aside entries are left for `removeReplacedEntries`, which the caller
-// runs off the window's thread; entries that an earlier sync left behind (a crash, or a program still writing
-// into them) are removed first, and a failure to remove them never fails the sync.
+// Only what differs is copied. The runtime root keeps a record (kSyncRecordName) of every file and link that a
+// sync copied, with the identity of the bundle's entry as it was read and of the copy right after it was put
+// in place; a later sync walks both trees by metadata alone (no file is read) and keeps a file only when both
+// identities still match the record. Anything else is copied anew: a file edited in place (its change time
+// moved), a bundle file replaced by one of the same size and times (another inode or change time), a bundle
+// moved or replaced after the build, and everything when the record is missing or not whole.
+//
+// A program may be running from `destination` and writing into it meanwhile, so nothing is written in place:
+// each piece (a file, or a whole folder that is missing or of another kind) is copied under a hidden folder in
+// `destination` (kReplacedEntryPrefix) and swapped in by one atomic rename or exchange; files that nothing
+// changed keep their inode. Where the disk holds the copies and the old pieces at once, each entry's pieces are
+// all copied before any is swapped in, and the old pieces and whatever does not belong in the entries wait in
+// the hidden folder for `removeReplacedEntries`, which the caller runs later; where it does not, each piece is
+// swapped in as soon as it is copied and the old one goes at once, so a sync needs room only for one piece.
+// Leftovers of earlier syncs are removed first; a failure to remove them never fails the sync.
 //
 // Fails with runtime error 2 (no resources folder) or 3 (a payload is missing) before touching anything, or
-// with the file system's own error at the first step that fails: the entries before it are fresh, the one in
-// hand and those after it are the old ones (a partial copy never stands at an entry's path), and the repair
-// has not run.
-platform::Status syncEmbeddedRuntime(const RuntimeContext& context, const platform::Path& destination,
-                                     const std::string& runtimeTarget);
+// with the file system's own error at the first step that fails: every entry is then whole (each file old or
+// new, never a part), the repair has not run, and the record is not rewritten, so the next sync copies again
+// whatever this one did not finish. Blocks the calling thread; any thread may call it.
+platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, const platform::Path& destination,
+                                                 const std::string& runtimeTarget,
+                                                 const SyncProgress& progress = nullptr);
 
 // Removes every entry of `destination` that a sync moved aside. Never fails: an entry that cannot go now
 // (something still writes into it) stays for a later call. Returns how many stay. Any thread may call it; it

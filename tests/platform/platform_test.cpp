@@ -41,7 +41,7 @@ TEST(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {
   ::utimensat(AT_FDCWD, (from / "lib").c_str(), old, 0);
   ::chmod((from / "locked").c_str(), 0500);
 
-  ASSERT_TRUE(fs.copyTree(from, dir / "to").ok());
+  ASSERT_TRUE(fs.copyTree(from, dir / "to", nullptr).ok());
   EXPECT_EQ(readFile(dir / "to/big.bin"), big);
   EXPECT_EQ(readFile(dir / "to/empty"), "");
   EXPECT_EQ(std::vector<int>({modeOf(dir / "to/bin/tool"), modeOf(dir / "to/lib/mod.py"), modeOf(dir / "to/locked")}),
@@ -53,7 +53,7 @@ TEST(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {
     EXPECT_EQ(std::pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec), std::pair(1234567890L, 123456789L)) << timed;
   }
 
-  platform::Status again = fs.copyTree(from / "empty", dir / "to/empty");
+  platform::Status again = fs.copyTree(from / "empty", dir / "to/empty", nullptr);
   ASSERT_FALSE(again.ok());
   EXPECT_EQ(again.error().code(), EEXIST);
 }
@@ -100,7 +100,7 @@ TEST(FileSystem, CopiedDataIsNeverShortAndSparseFilesStaySparse) {
     ASSERT_EQ(::pwrite(sparse.get(), "tail", 4, (8 << 20) - 4), 4);
   }
   platform::PosixFileSystem fs;
-  ASSERT_TRUE(fs.copyTree(dir / "sparse", dir / "sparse-copy").ok());
+  ASSERT_TRUE(fs.copyTree(dir / "sparse", dir / "sparse-copy", nullptr).ok());
   struct stat copied;
   ASSERT_EQ(::stat((dir / "sparse-copy").c_str(), &copied), 0);
   EXPECT_EQ(copied.st_size, 8 << 20);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "runtime/runtime_layout.h"
+#include "support/faulty_file_system.h"
 #include "support/temp_dir.h"
 
 namespace testing_support {
@@ -18,7 +19,7 @@ platform::Path writeFakeUname(const platform::Path& folder, const std::string& o
 // A temporary world: resources, Application Support and an Arm `uname`.
 struct RuntimeWorld {
   TempDir dir;
-  platform::PosixFileSystem fileSystem;
+  FaultyFileSystem fileSystem;  // the real file layer, until a test makes it fail
   platform::Path resources = dir / "Launcher.app/Contents/Resources";
   platform::Path support = dir / "Application Support";
   platform::Path root = support / "Zovavir Ever Odaravuz" / "runtime";

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <future>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "runtime/payload.h"
 #include "runtime/runtime_sync.h"
 #include "runtime/runtime_target.h"
+#include "runtime/sync_record.h"
 #include "support/faulty_file_system.h"
 #include "support/temp_dir.h"
 
@@ -106,7 +108,7 @@ TEST(RepairExecutableBits, AnEntrySwappedInAfterTheWalkIsLeftAlone) {
 std::set<std::string> snapshot(const platform::Path& root) {
   std::set<std::string> entries;
   for (auto it = std::filesystem::recursive_directory_iterator(root); it != std::filesystem::end(it); ++it) {
-    std::string row = std::filesystem::relative(it->path(), root).string() + " " + std::to_string(modeOf(it->path()));
+    std::string row = it->path().lexically_relative(root).string() + " " + std::to_string(modeOf(it->path()));
     if (it->is_symlink()) {
       row += " -> " + std::filesystem::read_symlink(it->path()).string();
     } else if (it->is_regular_file()) {
@@ -117,10 +119,30 @@ std::set<std::string> snapshot(const platform::Path& root) {
   return entries;
 }
 
+// Every file and link below the seven entries with its inode and change time: what a program running from
+// the runtime, or the system's per-file verification, would see change.
+std::map<std::string, std::string> identities(const platform::Path& root) {
+  std::map<std::string, std::string> found;
+  for (const auto& entry : runtime::kCopyPlan) {
+    if (!std::filesystem::exists(root / entry.name)) continue;
+    auto add = [&](const platform::Path& path) {
+      struct stat st;
+      if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+        found[path.lexically_relative(root).string()] = std::to_string(st.st_ino) + "/" +
+                                                        std::to_string(st.st_ctim.tv_sec) + "." +
+                                                        std::to_string(st.st_ctim.tv_nsec);
+    };
+    add(root / entry.name);
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(root / entry.name)))
+      for (const auto& below : std::filesystem::recursive_directory_iterator(root / entry.name)) add(below.path());
+  }
+  return found;
+}
+
 // A managed root synced from version 1 and cleaned as the flow cleans it, and a bundle at version 2.
 struct SyncWorld {
   RuntimeWorld world;
-  testing_support::FaultyFileSystem faulty;
+  testing_support::FaultyFileSystem& faulty = world.fileSystem;
   runtime::RuntimeContext v2{faulty, world.dir / "v2", world.support};
   std::set<std::string> cleanV2;
 
@@ -129,19 +151,22 @@ struct SyncWorld {
     RuntimeWorld reference;
     reference.context.resourceDirectory = world.dir / "v2";
     EXPECT_TRUE(runtime::syncEmbeddedRuntime(reference.context, reference.root, "macos-arm64").ok());
-    cleanV2 = snapshot(reference.root);
+    cleanV2 = settled(reference.root);
     EXPECT_TRUE(sync(world.context).ok());
     writeFile(world.root / "venv/keep", "user data beside the seven");
   }
-  platform::Status sync(const runtime::RuntimeContext& context) {
+  platform::Result<runtime::SyncReport> sync(const runtime::RuntimeContext& context) {
     return runtime::syncEmbeddedRuntime(context, world.root, "macos-arm64");
   }
-  // The root as the next press sees it once the run has removed what the sync moved aside.
-  std::set<std::string> settled() {
-    EXPECT_EQ(runtime::removeReplacedEntries(world.fileSystem, world.root), 0);
-    std::filesystem::remove_all(world.root / "venv");
-    return snapshot(world.root);
+  // The root as the next press sees it once the run has removed what the sync moved aside, without the
+  // sync's record and the user's data beside the seven.
+  std::set<std::string> settled(const platform::Path& root) {
+    EXPECT_EQ(runtime::removeReplacedEntries(world.fileSystem, root), 0);
+    std::filesystem::remove_all(root / "venv");
+    std::filesystem::remove(root / runtime::kSyncRecordName);
+    return snapshot(root);
   }
+  std::set<std::string> settled() { return settled(world.root); }
   // "v1", "v2" or "absent" for each entry of the plan in its order, read from a file only a complete copy holds.
   std::string versions() {
     std::string all;
@@ -155,7 +180,7 @@ struct SyncWorld {
 };
 
 // A fresh copy: the seven entries with their links, the tools made executable, nothing else, the bundle only
-// read; each entry replaced whole on the next sync, whatever stood in its place; leftovers of a crash cleared.
+// read; each entry made whole again on the next sync, whatever stood in its place; leftovers of a crash cleared.
 TEST(SyncEmbeddedRuntime, ReplacesEachEntryWholeAndLeavesOthersAlone) {
   SyncWorld sync;
   platform::Path root = sync.world.root;
@@ -187,6 +212,91 @@ TEST(SyncEmbeddedRuntime, ReplacesEachEntryWholeAndLeavesOthersAlone) {
   EXPECT_EQ(sync.settled(), sync.cleanV2);
 }
 
+// A press copies exactly what differs from the bundle, found from metadata alone and never from sizes and times
+// only: files that nothing changed keep their inode and change time, and the root ends as a fresh copy would.
+TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
+  const platform::Path site = "python/lib/site.py";
+  struct Row {
+    const char* change;
+    std::set<std::string> copied;  // files and links that get a new identity; {"*"}: all of them
+    bool recordRewritten;
+  };
+  const Row rows[] = {
+      {"nothing", {}, false},
+      {"a copy edited in place, its time set back", {"python/lib/site.py"}, true},
+      {"a bundle file replaced, same size and time", {"python/lib/site.py"}, true},
+      {"a tool's mode changed", {"python/bin/python3.11"}, true},
+      {"a file added inside an entry", {}, false},
+      {"a file where a folder belongs", {"web_lite3"}, true},
+      {"the record cut short", {"*"}, true},
+      {"the record missing", {"*"}, true},
+      {"the bundle moved", {"*"}, true},
+  };
+  for (const Row& row : rows) {
+    SyncWorld sync;
+    const platform::Path root = sync.world.root, bundle = sync.world.dir / "v2/runtime/macos-arm64";
+    ASSERT_TRUE(sync.sync(sync.v2).ok());
+    const std::string change = row.change;
+    auto setTime = [](const platform::Path& path, std::filesystem::file_time_type time) {
+      std::filesystem::last_write_time(path, time);
+    };
+    if (change == "a copy edited in place, its time set back") {
+      auto time = std::filesystem::last_write_time(root / site);
+      writeFile(root / site, "# v9");
+      setTime(root / site, time);
+    }
+    if (change == "a bundle file replaced, same size and time") {
+      auto time = std::filesystem::last_write_time(bundle / site);
+      std::filesystem::remove(bundle / site);
+      writeFile(bundle / site, "# v3");
+      setTime(bundle / site, time);
+    }
+    if (change == "a tool's mode changed") ::chmod((root / "python/bin/python3.11").c_str(), 0700);
+    if (change == "a file added inside an entry") writeFile(root / "scripts/added.py", "stray");
+    if (change == "a file where a folder belongs") {
+      std::filesystem::remove_all(root / "web_lite3");
+      writeFile(root / "web_lite3", "x");
+    }
+    const platform::Path record = root / runtime::kSyncRecordName;
+    if (change == "the record cut short") std::filesystem::resize_file(record, std::filesystem::file_size(record) - 1);
+    if (change == "the record missing") std::filesystem::remove(record);
+    runtime::RuntimeContext context = sync.v2;
+    if (change == "the bundle moved") {
+      std::filesystem::copy(sync.world.dir / "v2", sync.world.dir / "moved",
+                            std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+      context.resourceDirectory = sync.world.dir / "moved";
+    }
+    const std::map<std::string, std::string> before = identities(root);
+    struct stat recordStat;
+    ::lstat(record.c_str(), &recordStat);
+    sync.faulty.countAnew();
+
+    ASSERT_TRUE(sync.sync(context).ok()) << change;
+    const std::map<std::string, std::string> after = identities(root);
+    std::set<std::string> copied;
+    for (const auto& [path, identity] : after) {
+      auto was = before.find(path);
+      if (was == before.end() || was->second != identity) copied.insert(path);
+    }
+    if (row.copied == std::set<std::string>{"*"}) {
+      EXPECT_EQ(copied.size(), after.size()) << change;
+    } else if (change == "a file where a folder belongs") {
+      EXPECT_EQ(copied, std::set<std::string>({"web_lite3/index.html"})) << change;
+    } else {
+      EXPECT_EQ(copied, row.copied) << change;
+      EXPECT_EQ(sync.faulty.calls(Operation::copy), static_cast<int>(row.copied.size())) << change;
+    }
+    struct stat recordAfter;
+    ::lstat(record.c_str(), &recordAfter);
+    EXPECT_EQ(recordAfter.st_ino != recordStat.st_ino, row.recordRewritten) << change;
+    if (change == "a bundle file replaced, same size and time") {
+      EXPECT_EQ(readFile(root / site), "# v3");
+    } else {
+      EXPECT_EQ(sync.settled(), sync.cleanV2) << change;
+    }
+  }
+}
+
 // A program started from the runtime keeps writing caches into it, by path and through a folder it holds open,
 // while the user presses again and again.
 TEST(SyncEmbeddedRuntime, AProgramWritingIntoTheRuntimeNeverBreaksAPress) {
@@ -207,7 +317,7 @@ TEST(SyncEmbeddedRuntime, AProgramWritingIntoTheRuntimeNeverBreaksAPress) {
     }
   });
   for (int press = 0; press < 20; ++press) {
-    platform::Status status = sync.sync(press % 2 ? sync.world.context : sync.v2);
+    auto status = sync.sync(press % 2 ? sync.world.context : sync.v2);
     ASSERT_TRUE(status.ok()) << status.error().localizedDescription();
     EXPECT_EQ(sync.versions(), press % 2 ? "v1 v1 v1 v1 v1 v1 v1 " : "v2 v2 v2 v2 v2 v2 v2 ");
     runtime::removeReplacedEntries(sync.world.fileSystem, root);  // may leave the held-open folder behind
@@ -220,10 +330,15 @@ TEST(SyncEmbeddedRuntime, AProgramWritingIntoTheRuntimeNeverBreaksAPress) {
   EXPECT_EQ(sync.settled(), sync.cleanV2);
 }
 
-// Whichever step fails (the copy or either rename, injected at each of the seven entries, or a real failure
-// inside a tree: a pipe, which is never copied), the entries before it are fresh, the one in hand and those
-// after it are the old, complete ones, nothing is repaired, and the next press heals everything.
-TEST(SyncEmbeddedRuntime, AFailingStepLeavesEveryEntryCompleteAndTheNextPressHeals) {
+// Whichever step fails (the copy or the swap of any piece, or a real failure inside a tree: a pipe, which is
+// never copied), the entries before it are fresh, those after it old, every file whole, nothing is repaired,
+// and the next press heals everything.
+TEST(SyncEmbeddedRuntime, AFailingStepLeavesEveryEntryWholeAndTheNextPressHeals) {
+  const int pieces[] = {1, 1, 1, 1, 3, 1, 1};  // files and links of each entry, in the plan's order
+  auto positionOf = [&](int call) {
+    for (int position = 1, seen = 0;; ++position)
+      if ((seen += pieces[position - 1]) >= call) return position;
+  };
   struct Failure {
     Operation operation;  // injected at its `call`th call, unless a pipe is put at `pipe` in the payload
     int call;
@@ -233,28 +348,74 @@ TEST(SyncEmbeddedRuntime, AFailingStepLeavesEveryEntryCompleteAndTheNextPressHea
   std::vector<Failure> failures = {{Operation::copy, 0, "common/scripts/a-pipe", 3},
                                    {Operation::copy, 0, "macos-arm64/python/lib/pipe", 5},
                                    {Operation::copy, 0, "macos-arm64/wheelhouse/z-pipe", 6}};
-  for (int call = 1; call <= 7; ++call) failures.push_back({Operation::copy, call, nullptr, call});
-  for (int call = 1; call <= 14; ++call) failures.push_back({Operation::rename, call, nullptr, (call + 1) / 2});
+  for (int call = 1; call <= 9; ++call) {
+    failures.push_back({Operation::copy, call, nullptr, positionOf(call)});
+    failures.push_back({Operation::rename, call, nullptr, positionOf(call)});
+  }
   for (const Failure& failure : failures) {
     SyncWorld sync;
     const platform::Path pipe = sync.world.dir / "v2/runtime" / (failure.pipe ? failure.pipe : "");
+    sync.faulty.countAnew();
     if (failure.pipe) {
       ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
     } else {
       sync.faulty.failAt(failure.operation, failure.call);
     }
-    platform::Status status = sync.sync(sync.v2);
+    auto status = sync.sync(sync.v2);
     ASSERT_FALSE(status.ok());
     const std::string where = failure.pipe ? failure.pipe : "injected fault";  // the cause, passed on unchanged
-    EXPECT_NE(status.error().localizedDescription().find(where), std::string::npos) << where << " " << failure.call;
-    std::string expected;
-    for (int i = 1; i <= 7; ++i) expected += i < failure.position ? "v2 " : "v1 ";
-    EXPECT_EQ(sync.versions(), expected) << where << " " << failure.call;
+    const std::string row = where + " " + std::to_string(failure.call);
+    EXPECT_NE(status.error().localizedDescription().find(where), std::string::npos) << row;
+    const std::string versions = sync.versions();
+    for (int i = 1; i <= 7; ++i) {
+      const std::string seen = versions.substr(3 * (i - 1), 3);
+      if (i != failure.position || failure.operation == Operation::copy) {  // a copy fails before any swap
+        EXPECT_EQ(seen, i < failure.position ? "v2 " : "v1 ") << row << " entry " << i;
+      }
+      EXPECT_NE(seen, "abs") << row;
+    }
     EXPECT_EQ(sync.faulty.calls(Operation::setPermissions), 0) << "no repair after a failed step";
     sync.faulty.heal();
     if (failure.pipe) std::filesystem::remove(pipe);
     ASSERT_TRUE(sync.sync(sync.v2).ok());
-    EXPECT_EQ(sync.settled(), sync.cleanV2) << where << " " << failure.call;
+    EXPECT_EQ(sync.settled(), sync.cleanV2) << row;
+  }
+}
+
+// A new version on a disk that cannot hold two copies of the runtime goes in piece by piece, each old piece
+// freed as its new one lands, as removing first would have allowed; a version too big for the disk fails with
+// the system's own words and leaves every file whole.
+TEST(SyncEmbeddedRuntime, ANewVersionNeedsRoomOnlyForWhatItReplaces) {
+  TempDir dir;
+  const platform::Path disk = dir / "disk";
+  std::filesystem::create_directories(disk);
+  if (::geteuid() != 0 || std::system(("mount -t tmpfs -o size=12m tmpfs '" + disk.string() + "'").c_str()) != 0)
+    GTEST_SKIP() << "needs root to mount a small file system";
+  struct Unmount {
+    std::string disk;
+    ~Unmount() { (void)std::system(("umount '" + disk + "'").c_str()); }
+  } unmount{disk.string()};
+  testing_support::FaultyFileSystem fs;
+  auto version = [&](char mark, size_t megabytes) {
+    const platform::Path resources = dir / std::string(1, mark);
+    testing_support::writePayloads(resources, std::string("v") + mark);
+    for (int i = 0; i < 4; ++i)
+      writeFile(resources / "runtime/macos-arm64/python/lib" / ("lib" + std::to_string(i) + ".so"),
+                std::string(megabytes << 20, mark));
+    return runtime::RuntimeContext{fs, resources, disk};
+  };
+  const platform::Path root = disk / "runtime";
+  ASSERT_TRUE(runtime::syncEmbeddedRuntime(version('1', 2), root, "macos-arm64").ok());
+  auto replaced = runtime::syncEmbeddedRuntime(version('2', 2), root, "macos-arm64");
+  ASSERT_TRUE(replaced.ok()) << replaced.error().localizedDescription();
+  EXPECT_EQ(readFile(root / "python/lib/lib3.so"), std::string(2 << 20, '2'));
+  auto tooBig = runtime::syncEmbeddedRuntime(version('3', 3), root, "macos-arm64");
+  ASSERT_FALSE(tooBig.ok());
+  EXPECT_NE(tooBig.error().localizedDescription().find("磁盘空间不足"), std::string::npos)
+      << tooBig.error().localizedDescription();
+  for (int i = 0; i < 4; ++i) {
+    const std::string lib = readFile(root / "python/lib" / ("lib" + std::to_string(i) + ".so"));
+    EXPECT_TRUE(lib == std::string(2 << 20, '2') || lib == std::string(3 << 20, '3')) << i;
   }
 }
 

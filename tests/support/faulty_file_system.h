@@ -1,5 +1,5 @@
-// The real file layer, failing one chosen call: the Nth copy, rename or permission change. Used to prove what a
-// failure at each step leaves behind. `beforePermissions` runs just before each permission change reaches the
+// The real file layer, failing one chosen call: the Nth copy, rename (or exchange) or permission change. Used to prove
+// what a failure at each step leaves behind. `beforePermissions` runs just before each permission change reaches the
 // real layer, to change the world between walk and change.
 #pragma once
 
@@ -13,24 +13,32 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
  public:
   enum class Operation { copy, rename, setPermissions };
 
-  // Makes the `nth` call (counting from 1) of `operation` fail with EIO instead of running.
+  // Makes the `nth` call (counting from 1) of `operation` fail with EIO instead of running; counts anew.
   void failAt(Operation operation, int nth) {
     operation_ = operation;
     nth_ = nth;
     counts_.clear();
   }
   void heal() { nth_ = 0; }
+  void countAnew() { counts_.clear(); }
   int calls(Operation operation) { return counts_[operation]; }
   // The error that an injected failure returns.
   platform::Error injected() const { return platform::posixError(EIO, "injected fault"); }
 
-  platform::Status copyTree(const platform::Path& from, const platform::Path& to) override {
+  platform::Status copyTree(const platform::Path& from, const platform::Path& to,
+                            const platform::CopyProgress& progress) override {
     if (trips(Operation::copy)) return injected();
-    return PosixFileSystem::copyTree(from, to);
+    if (beforeCopy) beforeCopy(from);
+    return PosixFileSystem::copyTree(from, to, progress);
   }
   platform::Status rename(const platform::Path& from, const platform::Path& to) override {
     if (trips(Operation::rename)) return injected();
     return PosixFileSystem::rename(from, to);
+  }
+  // An exchange counts as a rename: both put a piece in place.
+  platform::Status exchange(const platform::Path& a, const platform::Path& b) override {
+    if (trips(Operation::rename)) return injected();
+    return PosixFileSystem::exchange(a, b);
   }
   platform::Status setPermissions(const platform::Path& path, unsigned mode) override {
     if (trips(Operation::setPermissions)) return injected();
@@ -39,6 +47,7 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
   }
 
   std::function<void(const platform::Path&)> beforePermissions;
+  std::function<void(const platform::Path&)> beforeCopy;
 
  private:
   bool trips(Operation operation) { return ++counts_[operation] == nth_ && operation == operation_; }

@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <thread>
+
 #include "ui/launcher_world.h"
 
 using app::LauncherAppDelegateProbe;
@@ -59,7 +61,7 @@ class LauncherWindowTest : public QObject {
     }
   }
 
-  void preflightFailuresAreRedAndNeverBusy() {
+  void preflightFailuresAreRedAndRunNothing() {
     struct Row {
       const char* breakage;
       const char* status;
@@ -79,6 +81,9 @@ class LauncherWindowTest : public QObject {
       LauncherWorld world;
       world.launch();
       world.setBackendResult(false, "", "需要安装", "", true, true);  // a failure takes install and launch back
+      const platform::Path runs = world.files.dir / "runs";
+      world.setBackendScript("echo run >> '" + runs.string() + "'\ncat '" + (world.files.dir / "result.json").string() +
+                             "'");
       QVERIFY(world.clickAndWait("checkButton"));
       const std::string breakage = row.breakage;
       platform::Path arm = world.files.resources / "runtime/macos-arm64";
@@ -99,14 +104,54 @@ class LauncherWindowTest : public QObject {
       if (breakage == "script")
         std::filesystem::remove(world.files.resources / "runtime/common/scripts/launcher_backend.py");
 
-      QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);  // checks end before the click returns
+      QVERIFY(world.clickAndWait("checkButton"));
       const QStringList state = world.state().split(" | ");
-      QCOMPARE(state.size(), 4);  // never busy
       QCOMPARE(QStringList({state[0], state[1], state[3]}), QStringList({row.status, "systemRed", "check"}));
+      QCOMPARE(testing_support::readFile(runs), std::string("run\n"));  // nothing ran
       QVERIFY2(QRegularExpression(row.detailPattern).match(state[2]).hasMatch(), qPrintable(state[2]));
       QVERIFY(!LauncherAppDelegateProbe::desiredLaunchEnabled(*world.delegate) &&
               !LauncherAppDelegateProbe::desiredInstallVisible(*world.delegate));
     }
+  }
+
+  // However long the runtime takes to copy, the window keeps answering and counts the copying on its progress
+  // line; a press on an unchanged runtime copies nothing.
+  void theWindowAnswersWhileTheRuntimeIsCopied() {
+    LauncherWorld world;
+    world.launch();
+    QElapsedTimer clock;
+    qint64 last = 0, longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+      longestGap = std::max(longestGap, clock.elapsed() - last);
+      last = clock.elapsed();
+    });
+    int copies = 0;
+    world.files.fileSystem.beforeCopy = [&](const platform::Path&) {
+      ++copies;
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    };
+    QStringList progress;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      const QString line = world.label("progressLabel")->text();
+      if (!line.isEmpty() && (progress.isEmpty() || progress.back() != line)) progress << line;
+    });
+    clock.start();
+    ticker.start(10);
+    watcher.start(5);
+    for (int press = 0; press < 2; ++press) {
+      QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);
+      QCOMPARE(world.state(), QStringLiteral("正在检测环境… | label | - |  | busy"));
+      QVERIFY(world.waitUntilIdle());
+      QCOMPARE(world.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
+      QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
+      QCOMPARE(copies, 7);  // the seven entries on the first press, nothing on the second
+      longestGap = 0;
+    }
+    QVERIFY2(progress.size() >= 3 && progress.front() == QStringLiteral("正在准备运行环境 0%") &&
+                 progress.back() == QStringLiteral("正在准备运行环境 100%"),
+             qPrintable(progress.join(", ")));
   }
 
   void resultsAreShownByTheColourTable() {

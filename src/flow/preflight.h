@@ -1,0 +1,35 @@
+// The checks before a backend run: the runtime root prepared, the interpreter found, the script present.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "runtime/runtime_layout.h"
+#include "runtime/runtime_sync.h"
+
+namespace flow {
+
+// Everything a run needs, once the checks have passed.
+struct PreflightReady {
+  platform::Path runtimeRoot;
+  platform::Path python;
+  platform::Path script;
+  runtime::SyncReport sync;
+};
+
+// Why a request stops before anything runs: the red status line and its detail, as the window shows them.
+struct PreflightFailure {
+  std::string status;
+  std::string detail;
+  std::optional<platform::Path> runtimeRoot;  // where the sync may have left pieces for the cleanup afterwards
+};
+
+using Preflight = std::variant<PreflightReady, PreflightFailure>;
+
+// Prepares the managed runtime root (architecture, sync, repair, completeness), probes the interpreter and looks
+// for "scripts/launcher_backend.py". `progress` follows the sync's copying. Blocks the calling thread for as
+// long as the sync takes; any thread may call it. Touches no control.
+Preflight runPreflight(const runtime::RuntimeContext& context, const runtime::SyncProgress& progress);
+
+}  // namespace flow

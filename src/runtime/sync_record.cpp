@@ -1,0 +1,127 @@
+#include "runtime/sync_record.h"
+
+#include <charconv>
+
+namespace runtime {
+namespace {
+
+constexpr std::string_view kHeader = "lanqi-launcher sync record 1";
+
+// Paths may hold any byte but NUL: the line feed, the tab and the backslash are written as escapes.
+void appendEscaped(std::string& out, std::string_view text) {
+  for (char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      out += c;
+    }
+  }
+}
+
+std::optional<std::string> unescaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    if (++i == text.size()) return std::nullopt;
+    switch (text[i]) {
+      case '\\':
+        out += '\\';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      default:
+        return std::nullopt;
+    }
+  }
+  return out;
+}
+
+void appendIdentity(std::string& out, const platform::FileIdentity& id) {
+  for (std::uint64_t value : {id.device, id.inode, id.size}) out.append(std::to_string(value)).append(" ");
+  for (std::int64_t value : {id.modifiedNs, id.changedNs}) out.append(std::to_string(value)).append(" ");
+  out.append(std::to_string(id.mode));
+}
+
+// Reads the next line of `text` from `at` (without its line feed); none when no line feed ends it.
+std::optional<std::string_view> nextLine(std::string_view text, size_t& at) {
+  size_t end = text.find('\n', at);
+  if (end == std::string_view::npos) return std::nullopt;
+  std::string_view line = text.substr(at, end - at);
+  at = end + 1;
+  return line;
+}
+
+template <class T>
+bool readNumber(std::string_view& text, T& value, char separator) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end == text.data()) return false;
+  text.remove_prefix(static_cast<size_t>(end - text.data()));
+  if (separator == '\0') return true;
+  if (text.empty() || text.front() != separator) return false;
+  text.remove_prefix(1);
+  return true;
+}
+
+bool readIdentity(std::string_view& text, platform::FileIdentity& id, char last) {
+  return readNumber(text, id.device, ' ') && readNumber(text, id.inode, ' ') && readNumber(text, id.size, ' ') &&
+         readNumber(text, id.modifiedNs, ' ') && readNumber(text, id.changedNs, ' ') && readNumber(text, id.mode, last);
+}
+
+}  // namespace
+
+std::string encodeSyncRecord(const SyncRecord& record) {
+  std::string out;
+  out.reserve(128 * record.files.size() + 256);
+  out.append(kHeader).append("\n");
+  appendEscaped(out, record.embeddedRuntime);
+  out.append("\n").append(std::to_string(record.files.size())).append("\n");
+  for (const auto& [path, copy] : record.files) {
+    appendIdentity(out, copy.source);
+    out += '\t';
+    appendIdentity(out, copy.copy);
+    out += '\t';
+    appendEscaped(out, path);
+    out += '\n';
+  }
+  out.append("end ").append(std::to_string(record.files.size())).append("\n");
+  return out;
+}
+
+std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
+  size_t at = 0;
+  std::optional<std::string_view> header = nextLine(text, at), folder = nextLine(text, at), count = nextLine(text, at);
+  if (!header || *header != kHeader || !folder || !count) return std::nullopt;
+  SyncRecord record;
+  std::optional<std::string> embedded = unescaped(*folder);
+  size_t files = 0;
+  if (!embedded || !readNumber(*count, files, '\0') || !count->empty()) return std::nullopt;
+  record.embeddedRuntime = std::move(*embedded);
+  // Each line takes at least a dozen bytes: a count beyond what the text can hold is refused before reserving.
+  if (files > text.size() / 12) return std::nullopt;
+  record.files.reserve(files);
+  for (size_t i = 0; i < files; ++i) {
+    std::optional<std::string_view> line = nextLine(text, at);
+    if (!line) return std::nullopt;
+    RecordedCopy copy;
+    if (!readIdentity(*line, copy.source, '\t') || !readIdentity(*line, copy.copy, '\t')) return std::nullopt;
+    std::optional<std::string> path = unescaped(*line);
+    if (!path || path->empty() || !record.files.emplace(std::move(*path), copy).second) return std::nullopt;
+  }
+  std::optional<std::string_view> end = nextLine(text, at);
+  if (!end || *end != "end " + std::to_string(files) || at != text.size()) return std::nullopt;
+  return record;
+}
+
+}  // namespace runtime

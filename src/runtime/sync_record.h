@@ -1,0 +1,38 @@
+// What the last sync copied, kept in the runtime root so that the next sync can prove from metadata alone that
+// an entry is still what it copied (after git's index: both sides' identities as they stood right after the
+// copy).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/fs.h"
+
+namespace runtime {
+
+// The record's file in the runtime root. It is not one of the seven entries, and a sync never removes it.
+inline constexpr const char* kSyncRecordName = ".launcher-sync-record";
+
+// One file or link that a sync copied: the bundle's entry as it was read and the copy as it stood afterwards.
+struct RecordedCopy {
+  platform::FileIdentity source;
+  platform::FileIdentity copy;
+  friend bool operator==(const RecordedCopy&, const RecordedCopy&) = default;
+};
+
+struct SyncRecord {
+  std::string embeddedRuntime;                          // the bundle's "runtime" folder that the copies came from
+  std::unordered_map<std::string, RecordedCopy> files;  // by path below the runtime root, "python/bin/python3"
+  friend bool operator==(const SyncRecord&, const SyncRecord&) = default;
+};
+
+// The record as text: a header line, the source folder, the number of files, one line per file and an end line
+// that repeats the number, so a record cut short anywhere is refused.
+std::string encodeSyncRecord(const SyncRecord& record);
+
+// The record that `text` holds, or none when it is not whole and well formed. Never trusts a part.
+std::optional<SyncRecord> decodeSyncRecord(std::string_view text);
+
+}  // namespace runtime
