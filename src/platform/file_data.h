@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/error.h"
 #include "platform/fs.h"
 
@@ -35,6 +38,18 @@ Status copyFileData(int in, int out, const struct stat& source, CopyHints& hints
 // call. Returns nothing when cloning is not available here or not supported by the file system, so that the
 // caller copies entry by entry; a status when the clone was attempted and settled the outcome.
 std::optional<Status> tryCloneTree(const Path& from, const Path& to);
+
+// One name in a directory, with the kind that the directory reports (a DT_ value, DT_UNKNOWN where it does
+// not know).
+struct DirectoryName {
+  std::string name;
+  unsigned char type;
+};
+
+// Appends the names in the open directory `dirFd` ("." and ".." left out), read from its start, with as few
+// system calls as the system allows. The descriptor stays open and owned by the caller; nothing else is
+// opened. Returns 0, or -1 with errno.
+int readDirectory(int dirFd, std::vector<DirectoryName>& names);
 
 // Swaps the entries at `a` and `b` in one step (renameat2 with RENAME_EXCHANGE, renamex_np with RENAME_SWAP).
 // Returns 0, or -1 with errno (ENOTSUP where the system or file system has no such call).

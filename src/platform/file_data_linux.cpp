@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdio.h>
@@ -111,6 +112,27 @@ Status copyFileData(int in, int out, const struct stat& source, CopyHints& hints
 }
 
 std::optional<Status> tryCloneTree(const Path&, const Path&) { return std::nullopt; }
+
+int readDirectory(int dirFd, std::vector<DirectoryName>& names) {
+  // getdents64 straight into a buffer: no duplicated descriptor and no directory stream to set up.
+  if (::lseek(dirFd, 0, SEEK_SET) < 0) return -1;
+  alignas(struct dirent64) char buffer[32 * 1024];
+  for (;;) {
+    ssize_t got = ::getdents64(dirFd, buffer, sizeof buffer);
+    if (got == 0) return 0;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      const char* name = entry->d_name;
+      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+      names.push_back({name, entry->d_type});
+    }
+  }
+}
 
 int exchangeEntries(const Path& a, const Path& b) {
   if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return 0;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/error.h"
@@ -49,6 +50,13 @@ struct ScannedEntry {
   EntryKind kind;
   FileIdentity identity;
 };
+
+// Orders relative paths as a scan lists them: component by component, each by its bytes, so that everything
+// below a folder follows the folder at once. Negative, zero or positive, as for strcmp.
+int comparePaths(std::string_view a, std::string_view b);
+
+// True when `path` lies below `folder` (both relative; every path lies below "").
+bool isBelow(std::string_view path, std::string_view folder);
 
 // Told the size of each regular file as soon as a copy has written it whole.
 using CopyProgress = std::function<void(std::uint64_t bytes)>;
@@ -95,9 +103,10 @@ class FileSystem {
   // told each regular file's size once it is copied (a tree cloned in one call reports nothing).
   virtual Status copyTree(const Path& from, const Path& to, const CopyProgress& progress) = 0;
 
-  // Reports the entry at `path` and, when it is a directory, everything below it, parents before their
-  // contents, each with its identity, reading nothing but metadata (links are never followed). A missing entry
-  // gives an empty list; a directory inside the tree that cannot be read fails the scan.
+  // Reports the entry at `path` and, when it is a directory, everything below it, each with its identity,
+  // reading nothing but metadata (links are never followed). The order is depth first, parents before their
+  // contents, siblings by the bytes of their names: the order of `comparePaths`. A missing entry gives an
+  // empty list; a directory inside the tree that cannot be read fails the scan.
   virtual Result<std::vector<ScannedEntry>> scan(const Path& path) const = 0;
 
   // Swaps the entries at `a` and `b` (files, links or directories) in one atomic step, on the same file
@@ -112,8 +121,9 @@ class FileSystem {
   virtual Result<std::string> readFile(const Path& path) const = 0;
 
   // Replaces the file at `path` with `content` in one atomic step: the content is written under a hidden
-  // name beside it and flushed to the disk, then renamed into place, so that a reader (or a crash) finds the
-  // old content or the new, never a part. The file is made with mode 0644.
+  // name beside it, then renamed into place, so that a reader (or a crash of the process) finds the old
+  // content or the new, never a part. It is not flushed to the disk first: after a power cut the file may be
+  // empty or short, so a reader must be able to tell. The file is made with mode 0644.
   virtual Status writeFileAtomically(const Path& path, const std::string& content) = 0;
 
   // Walks everything below `directory`, depth first, parents before their contents, hidden entries included.

@@ -4,6 +4,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -70,32 +71,10 @@ int openDirectoryAt(int dirFd, const char* name, bool followLink) {
   return fd;
 }
 
-// Reads the names in an open directory, "." and ".." left out. The descriptor stays open and owned by the caller.
-// Each name comes with the kind that the directory reports, DT_UNKNOWN where it does not know.
-struct DirectoryName {
-  std::string name;
-  unsigned char type;
-};
+using detail::DirectoryName;
 
 Status listDirectory(int dirFd, const Path& path, std::vector<DirectoryName>& names) {
-  int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);  // close-on-exec, like every descriptor of ours
-  if (copy < 0) return posixError(errno, "无法读取目录" + q(path));
-  DIR* dir = ::fdopendir(copy);
-  if (!dir) {
-    int saved = errno;
-    ::close(copy);
-    return posixError(saved, "无法读取目录" + q(path));
-  }
-  ::rewinddir(dir);
-  errno = 0;
-  while (dirent* entry = ::readdir(dir)) {
-    const char* name = entry->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    names.push_back({name, entry->d_type});
-  }
-  int saved = errno;
-  ::closedir(dir);
-  if (saved != 0) return posixError(saved, "无法读取目录" + q(path));
+  if (detail::readDirectory(dirFd, names) != 0) return posixError(errno, "无法读取目录" + q(path));
   return Status::success();
 }
 
@@ -227,6 +206,7 @@ Status removeEntry(int dirFd, const char* name, const Path& path, bool top) {
 Status scanDirectory(int dirFd, const Path& root, const std::string& relative, std::vector<ScannedEntry>& found) {
   std::vector<DirectoryName> names;
   if (Status listed = listDirectory(dirFd, root / relative, names); !listed) return listed;
+  std::sort(names.begin(), names.end(), [](const DirectoryName& a, const DirectoryName& b) { return a.name < b.name; });
   for (const DirectoryName& entry : names) {
     std::string child = relative.empty() ? entry.name : relative + "/" + entry.name;
     struct stat st;
@@ -283,6 +263,22 @@ Status walkDirectory(int dirFd, const Path& path, const std::function<Status(con
 }
 
 }  // namespace
+
+int comparePaths(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    // The separator sorts before every byte of a name.
+    const int x = a[i] == '/' ? -1 : static_cast<unsigned char>(a[i]);
+    const int y = b[i] == '/' ? -1 : static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+bool isBelow(std::string_view path, std::string_view folder) {
+  if (folder.empty()) return !path.empty();
+  return path.size() > folder.size() && path[folder.size()] == '/' && path.substr(0, folder.size()) == folder;
+}
 
 bool PosixFileSystem::exists(const Path& path) const {
   struct stat st;
@@ -376,7 +372,7 @@ Result<std::uint64_t> PosixFileSystem::freeSpace(const Path& path) const {
 }
 
 Result<std::string> PosixFileSystem::readFile(const Path& path) const {
-  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+  Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat st;
   if (!file.valid() || ::fstat(file.get(), &st) != 0) return posixError(errno, "无法读取" + q(path));
   if (!S_ISREG(st.st_mode)) return posixError(EINVAL, "无法读取" + q(path));
@@ -409,7 +405,9 @@ Status PosixFileSystem::writeFileAtomically(const Path& path, const std::string&
     if (put < 0) return failed(errno);
     done += static_cast<size_t>(put);
   }
-  if (::fsync(file.get()) != 0 || ::close(file.release()) != 0) return failed(errno);
+  // Not flushed to the disk on its own: on a journaling file system that would also write out every file
+  // copied just before. A record that a power cut leaves empty or cut short is never trusted.
+  if (::close(file.release()) != 0) return failed(errno);
   if (::rename(hidden.c_str(), path.c_str()) != 0) return failed(errno);
   return Status::success();
 }

@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <future>
+#include <mutex>
 #include <optional>
-#include <unordered_map>
-#include <unordered_set>
+#include <system_error>
+#include <thread>
 
 #include "runtime/executable_repair.h"
 #include "runtime/runtime_error.h"
@@ -40,63 +43,68 @@ struct EntryPlan {
   struct Piece {
     std::string relative;  // below the runtime root
     platform::Path source;
+    // Each file and link of the piece (below it, "" for the piece itself) as the bundle's tree was read.
+    std::vector<std::pair<std::string, platform::FileIdentity>> files;
   };
-  std::vector<Piece> copies;                                        // copied whole and swapped in
-  std::vector<std::string> removals;                                // not in the bundle: moved out
-  std::vector<std::pair<std::string, RecordedCopy>> kept;           // proven unchanged
-  std::unordered_map<std::string, platform::FileIdentity> sources;  // what each copied file was read as
-  std::uint64_t bytes = 0;
+  std::vector<Piece> copies;                               // copied whole and swapped in
+  std::vector<std::string> removals;                       // not in the bundle: moved out
+  std::vector<std::pair<std::string, RecordedCopy>> kept;  // proven unchanged
+  std::uint64_t bytes = 0;                                 // to copy
 };
 
+// Walks the two trees side by side (a scan lists both in the same order) and decides, entry by entry, what
+// stays, what is copied whole and what goes. Below a piece that is copied or removed whole nothing more is
+// looked at.
 EntryPlan planEntry(const char* name, const platform::Path& sourceEntry, const std::vector<ScannedEntry>& source,
                     const std::vector<ScannedEntry>& existing, const SyncRecord* record) {
   EntryPlan plan;
-  std::unordered_map<std::string_view, const ScannedEntry*> there;
-  there.reserve(existing.size());
-  for (const ScannedEntry& entry : existing) there.emplace(entry.relativePath, &entry);
-  // Paths (below the entry) that are replaced or removed whole: nothing below them is looked at again.
-  std::unordered_set<std::string_view> whole;
-  auto insideWhole = [&](std::string_view path) {
-    if (whole.count("")) return true;
-    for (size_t slash = path.find('/'); slash != std::string_view::npos; slash = path.find('/', slash + 1)) {
-      if (whole.count(path.substr(0, slash))) return true;
-    }
-    return false;
+  size_t i = 0, j = 0;
+  auto skipBelow = [](const std::vector<ScannedEntry>& tree, size_t& at, const std::string& folder) {
+    while (at < tree.size() && platform::isBelow(tree[at].relativePath, folder)) ++at;
   };
-
-  for (const ScannedEntry& entry : source) {
-    const std::string full = joined(name, entry.relativePath);
-    const bool file = entry.kind != EntryKind::directory;
-    if (file) plan.sources.emplace(full, entry.identity);
-    if (insideWhole(entry.relativePath)) {
-      if (entry.kind == EntryKind::regular) plan.bytes += entry.identity.size;
+  while (i < source.size() || j < existing.size()) {
+    const int order = i == source.size()     ? 1
+                      : j == existing.size() ? -1
+                                             : platform::comparePaths(source[i].relativePath, existing[j].relativePath);
+    if (order > 0) {  // only in the runtime root
+      const std::string& relative = existing[j].relativePath;
+      plan.removals.push_back(joined(name, relative));
+      skipBelow(existing, ++j, relative);
       continue;
     }
-    auto found = there.find(entry.relativePath);
-    const ScannedEntry* copy = found == there.end() ? nullptr : found->second;
-    if (!file) {
-      // A folder is kept when a folder with the same permissions stands there; its contents are compared below.
-      if (copy && copy->kind == EntryKind::directory && copy->identity.mode == entry.identity.mode) continue;
+    const ScannedEntry& entry = source[i];
+    const ScannedEntry* copy = order == 0 ? &existing[j] : nullptr;
+    if (entry.kind == EntryKind::directory) {
+      // A folder is kept when a folder with the same permissions stands there; its contents are compared next.
+      if (copy && copy->kind == EntryKind::directory && copy->identity.mode == entry.identity.mode) {
+        ++i, ++j;
+        continue;
+      }
     } else if (copy && copy->kind == entry.kind && record) {
+      std::string full = joined(name, entry.relativePath);
       auto recorded = record->files.find(full);
       if (recorded != record->files.end() && recorded->second.source == entry.identity &&
           recorded->second.copy == copy->identity) {
-        plan.kept.emplace_back(full, recorded->second);
+        plan.kept.emplace_back(std::move(full), recorded->second);
+        ++i, ++j;
         continue;
       }
     }
-    plan.copies.push_back({full, entry.relativePath.empty() ? sourceEntry : sourceEntry / entry.relativePath});
-    whole.insert(entry.relativePath);
-    if (entry.kind == EntryKind::regular) plan.bytes += entry.identity.size;
-  }
-
-  std::unordered_set<std::string_view> inBundle;
-  inBundle.reserve(source.size());
-  for (const ScannedEntry& entry : source) inBundle.insert(entry.relativePath);
-  for (const ScannedEntry& entry : existing) {
-    if (inBundle.count(entry.relativePath) || insideWhole(entry.relativePath)) continue;
-    plan.removals.push_back(joined(name, entry.relativePath));
-    whole.insert(entry.relativePath);
+    // Copied whole: the entry with everything below it.
+    EntryPlan::Piece piece{joined(name, entry.relativePath),
+                           entry.relativePath.empty() ? sourceEntry : sourceEntry / entry.relativePath,
+                           {}};
+    const std::string& folder = entry.relativePath;
+    const size_t first = i;
+    for (; i < source.size() && (i == first || platform::isBelow(source[i].relativePath, folder)); ++i) {
+      const ScannedEntry& file = source[i];
+      if (file.kind == EntryKind::regular) plan.bytes += file.identity.size;
+      if (file.kind == EntryKind::directory) continue;
+      const std::string& path = file.relativePath;
+      piece.files.emplace_back(i == first ? "" : folder.empty() ? path : path.substr(folder.size() + 1), file.identity);
+    }
+    if (copy) skipBelow(existing, ++j, folder);
+    plan.copies.push_back(std::move(piece));
   }
   return plan;
 }
@@ -111,15 +119,20 @@ class Placer {
                              std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
   }
 
-  // Copies the bundle's entry under the hidden folder; returns where the copy lies.
-  platform::Result<platform::Path> copy(const platform::Path& source, const platform::CopyProgress& progress) {
+  // A new place in the hidden folder, made on first use. Called by one thread at a time.
+  platform::Result<platform::Path> reserve() {
     if (!made_) {
       if (platform::Status made = fileSystem_.createDirectories(hidden_); !made) return made.error();
       made_ = true;
     }
-    platform::Path fresh = hiddenName();
+    return hiddenName();
+  }
+
+  // Copies the bundle's entry to `fresh`, a reserved place. Any thread may call it.
+  platform::Status copy(const platform::Path& source, const platform::Path& fresh,
+                        const platform::CopyProgress& progress) {
     if (platform::Status copied = fileSystem_.copyTree(source, fresh, progress); !copied) return copied.error();
-    return fresh;
+    return platform::Status::success();
   }
 
   // Puts `fresh` at `relative` in one step. Whatever stood there lands in the hidden folder (to be removed
@@ -141,11 +154,9 @@ class Placer {
   // Moves `relative` out of the runtime root. An entry that is gone already is no failure.
   platform::Status remove(const std::string& relative) {
     const platform::Path target = destination_ / relative;
-    if (!made_) {
-      if (platform::Status made = fileSystem_.createDirectories(hidden_); !made) return made;
-      made_ = true;
-    }
-    const platform::Path aside = hiddenName();
+    platform::Result<platform::Path> reserved = reserve();
+    if (!reserved) return reserved.error();
+    const platform::Path& aside = reserved.value();
     if (platform::Status moved = fileSystem_.rename(target, aside); !moved) {
       return fileSystem_.existsWithoutFollowing(target) ? moved : platform::Status::success();
     }
@@ -197,38 +208,73 @@ class Placer {
   int count_ = 0;
 };
 
-// Counts copied bytes into percentages, each told once.
+// Counts copied files and bytes into percentages, each told once. Any thread may add.
 class ProgressCounter {
  public:
   ProgressCounter(const SyncProgress& progress, std::uint64_t total) : progress_(progress), total_(total) {}
-  void add(std::uint64_t bytes) {
+  void add(std::uint64_t bytes, std::uint64_t files) {
+    std::lock_guard<std::mutex> lock(mutex_);
     done_ += bytes;
+    files_ += files;
     int percent = total_ == 0 ? 100 : static_cast<int>(std::min<std::uint64_t>(100, done_ * 100 / total_));
     if (percent != told_ && progress_) progress_(told_ = percent);
   }
-  std::uint64_t done() const { return done_; }
+  std::uint64_t bytes() const { return done_; }
+  std::uint64_t files() const { return files_; }
 
  private:
+  std::mutex mutex_;
   const SyncProgress& progress_;
   std::uint64_t total_;
-  std::uint64_t done_ = 0;
+  std::uint64_t done_ = 0, files_ = 0;
   int told_ = -1;
 };
+
+// Copies `pieces` to `places` on this thread and a second one, taking turns, so that two processors share
+// the work; stops starting new copies once one has failed. Returns the first failure in the pieces' order.
+platform::Status copyAll(Placer& placer, const std::vector<EntryPlan::Piece>& pieces,
+                         const std::vector<platform::Path>& places, const platform::CopyProgress& progress) {
+  std::vector<std::optional<platform::Error>> failures(pieces.size());
+  std::atomic<bool> failed = false;
+  auto work = [&](size_t first) {
+    for (size_t k = first; k < pieces.size() && !failed; k += 2) {
+      if (platform::Status copied = placer.copy(pieces[k].source, places[k], progress); !copied) {
+        failures[k] = copied.error();
+        failed = true;
+      }
+    }
+  };
+  std::optional<std::thread> helper;
+  if (pieces.size() > 1) {
+    try {
+      helper.emplace(work, 1);
+    } catch (const std::system_error&) {
+      work(1);  // no second thread to be had: this one does it all
+    }
+  }
+  work(0);
+  if (helper) helper->join();
+  for (const std::optional<platform::Error>& failure : failures) {
+    if (failure) return *failure;
+  }
+  return platform::Status::success();
+}
 
 // Adds to `record` each file of a piece that now stands in place as it was copied: its size (and, for a
 // file, its modification time) as the bundle's entry was read. One that a program changed since is left out,
 // so the next sync copies it again.
-void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& destination, const std::string& relative,
-                 const EntryPlan& plan, SyncRecord& record) {
-  platform::Result<std::vector<ScannedEntry>> placed = fileSystem.scan(destination / relative);
+void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& destination,
+                 const EntryPlan::Piece& piece, SyncRecord& record) {
+  platform::Result<std::vector<ScannedEntry>> placed = fileSystem.scan(destination / piece.relative);
   if (!placed) return;
+  auto source = piece.files.begin();
   for (const ScannedEntry& entry : placed.value()) {
     if (entry.kind == EntryKind::directory) continue;
-    const std::string full = joined(relative, entry.relativePath);
-    auto source = plan.sources.find(full);
-    if (source == plan.sources.end() || source->second.size != entry.identity.size) continue;
+    while (source != piece.files.end() && platform::comparePaths(source->first, entry.relativePath) < 0) ++source;
+    if (source == piece.files.end()) return;
+    if (source->first != entry.relativePath || source->second.size != entry.identity.size) continue;
     if (entry.kind == EntryKind::regular && source->second.modifiedNs != entry.identity.modifiedNs) continue;
-    record.files.emplace(full, RecordedCopy{source->second, entry.identity});
+    record.files.emplace(joined(piece.relative, entry.relativePath), RecordedCopy{source->second, entry.identity});
   }
 }
 
@@ -256,17 +302,30 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   }
   report.recordTrusted = record.has_value();
 
-  // Compared first, all seven, by metadata alone; nothing is changed before every tree has been read.
+  // Compared first, all seven, by metadata alone; nothing is changed before every tree has been read. The
+  // bundle's trees are read on a second thread meanwhile.
+  using Scan = platform::Result<std::vector<ScannedEntry>>;
+  auto sourceOf = [&](const PlannedEntry& entry) {
+    return (entry.fromCommonPayload ? commonPayload : targetPayload) / entry.name;
+  };
+  std::future<std::vector<Scan>> bundleScans = std::async(std::launch::async, [&] {
+    std::vector<Scan> scans;
+    for (const PlannedEntry& entry : kCopyPlan) scans.push_back(fileSystem.scan(sourceOf(entry)));
+    return scans;
+  });
+  std::vector<Scan> existingScans;
+  for (const PlannedEntry& entry : kCopyPlan) existingScans.push_back(fileSystem.scan(destination / entry.name));
+  const std::vector<Scan> sourceScans = bundleScans.get();
   std::vector<EntryPlan> plans;
   std::uint64_t total = 0;
-  for (const PlannedEntry& entry : kCopyPlan) {
-    const platform::Path source = (entry.fromCommonPayload ? commonPayload : targetPayload) / entry.name;
-    platform::Result<std::vector<ScannedEntry>> bundle = fileSystem.scan(source);
+  for (size_t k = 0; k < std::size(kCopyPlan); ++k) {
+    const Scan &bundle = sourceScans[k], &existing = existingScans[k];
     if (!bundle) return bundle.error();
-    if (bundle.value().empty()) return platform::posixError(ENOENT, "无法读取“" + source.string() + "”");
-    platform::Result<std::vector<ScannedEntry>> existing = fileSystem.scan(destination / entry.name);
+    if (bundle.value().empty())
+      return platform::posixError(ENOENT, "无法读取“" + sourceOf(kCopyPlan[k]).string() + "”");
     if (!existing) return existing.error();
-    plans.push_back(planEntry(entry.name, source, bundle.value(), existing.value(), record ? &*record : nullptr));
+    plans.push_back(planEntry(kCopyPlan[k].name, sourceOf(kCopyPlan[k]), bundle.value(), existing.value(),
+                              record ? &*record : nullptr));
     total += plans.back().bytes;
   }
 
@@ -274,43 +333,46 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   const bool roomy = free && free.value() >= total + kSpareBytes;
   Placer placer(fileSystem, destination, roomy);
   ProgressCounter counter(progress, total);
-  const platform::CopyProgress copied = [&](std::uint64_t bytes) {
-    counter.add(bytes);
-    ++report.filesCopied;
-  };
-  if (total > 0) counter.add(0);
+  const platform::CopyProgress copiedFile = [&](std::uint64_t bytes) { counter.add(bytes, 1); };
+  if (total > 0) counter.add(0, 0);
   SyncRecord next{embedded.string(), {}};
   for (EntryPlan& plan : plans) {
     const bool changed = !plan.copies.empty() || !plan.removals.empty();
     ++(changed ? report.entriesReplaced : report.entriesKept);
     for (auto& [path, copy] : plan.kept) next.files.emplace(std::move(path), copy);
-    // Where there is room, the entry's pieces are all copied before any is swapped in, so a copy that fails
-    // leaves the entry as it was.
-    std::vector<std::pair<platform::Path, const EntryPlan::Piece*>> staged;
-    for (const EntryPlan::Piece& piece : plan.copies) {
-      platform::Result<platform::Path> fresh = placer.copy(piece.source, copied);
-      if (!fresh) return fresh.error();
-      if (roomy) {
-        staged.emplace_back(fresh.value(), &piece);
-      } else if (platform::Status placed = placer.place(fresh.value(), piece.relative); !placed) {
-        return placed.error();
+    // Where there is room, the entry's pieces are all copied, on two threads, before any is swapped in, so a
+    // copy that fails leaves the entry as it was. Else each goes in as soon as it is copied.
+    std::vector<platform::Path> places;
+    for (size_t k = 0; k < plan.copies.size(); ++k) {
+      platform::Result<platform::Path> place = placer.reserve();
+      if (!place) return place.error();
+      places.push_back(place.value());
+      if (roomy) continue;
+      const EntryPlan::Piece& piece = plan.copies[k];
+      if (platform::Status copied = placer.copy(piece.source, place.value(), copiedFile); !copied) {
+        return copied.error();
       }
+      if (platform::Status placed = placer.place(place.value(), piece.relative); !placed) return placed.error();
     }
-    for (const auto& [fresh, piece] : staged) {
-      if (platform::Status placed = placer.place(fresh, piece->relative); !placed) return placed.error();
+    if (roomy) {
+      if (platform::Status copied = copyAll(placer, plan.copies, places, copiedFile); !copied) return copied.error();
+      for (size_t k = 0; k < plan.copies.size(); ++k) {
+        if (platform::Status placed = placer.place(places[k], plan.copies[k].relative); !placed) return placed.error();
+      }
     }
     for (const std::string& relative : plan.removals) {
       if (platform::Status removed = placer.remove(relative); !removed) return removed.error();
     }
   }
-  report.bytesCopied = counter.done();
+  report.bytesCopied = counter.bytes();
+  report.filesCopied = counter.files();
 
   if (platform::Status repaired = repairManagedRuntimeExecutables(fileSystem, destination); !repaired) {
     return repaired.error();
   }
   // Taken after the repair, which may have changed the modes of fresh tools.
   for (const EntryPlan& plan : plans) {
-    for (const EntryPlan::Piece& piece : plan.copies) recordPiece(fileSystem, destination, piece.relative, plan, next);
+    for (const EntryPlan::Piece& piece : plan.copies) recordPiece(fileSystem, destination, piece, next);
   }
   if (!record || next != *record) {
     // A record that cannot be written costs only a full copy next time.

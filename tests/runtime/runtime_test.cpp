@@ -180,36 +180,40 @@ struct SyncWorld {
 };
 
 // A fresh copy: the seven entries with their links, the tools made executable, nothing else, the bundle only
-// read; each entry made whole again on the next sync, whatever stood in its place; leftovers of a crash cleared.
+// read; each entry made whole again on the next sync, whatever stood in its place, with or without the system's
+// exchange of two entries; leftovers of a crash cleared.
 TEST(SyncEmbeddedRuntime, ReplacesEachEntryWholeAndLeavesOthersAlone) {
-  SyncWorld sync;
-  platform::Path root = sync.world.root;
-  EXPECT_EQ(std::filesystem::read_symlink(root / "python/bin/python3"), "python3.11");
-  EXPECT_EQ(std::vector<int>({modeOf(root / "python/bin/python3.11"), modeOf(root / "ffmpeg/bin/ffmpeg"),
-                              modeOf(root / "python/lib/site.py")}),
-            std::vector<int>({0755, 0755, 0644}));
-  EXPECT_FALSE(std::filesystem::exists(root / "not-in-plan.txt"));
-  EXPECT_EQ(modeOf(sync.world.resources / "runtime/macos-arm64/python/bin/python3.11"), 0644);
+  for (bool withoutExchange : {false, true}) {
+    SyncWorld sync;
+    sync.faulty.withoutExchange = withoutExchange;
+    platform::Path root = sync.world.root;
+    EXPECT_EQ(std::filesystem::read_symlink(root / "python/bin/python3"), "python3.11");
+    EXPECT_EQ(std::vector<int>({modeOf(root / "python/bin/python3.11"), modeOf(root / "ffmpeg/bin/ffmpeg"),
+                                modeOf(root / "python/lib/site.py")}),
+              std::vector<int>({0755, 0755, 0644}));
+    EXPECT_FALSE(std::filesystem::exists(root / "not-in-plan.txt"));
+    EXPECT_EQ(modeOf(sync.world.resources / "runtime/macos-arm64/python/bin/python3.11"), 0644);
 
-  writeFile(root / "scripts/added.py", "stray");
-  std::filesystem::remove_all(root / "web_lite3");
-  writeFile(root / "web_lite3", "a file where a folder belongs");
-  std::filesystem::remove(root / "README.md");
-  std::filesystem::create_directories(root / "README.md/sub");  // a folder where a file belongs
-  writeFile(sync.world.dir / "user-data/important.txt", "keep me");
-  std::filesystem::remove_all(root / "wheelhouse");
-  std::filesystem::create_directory_symlink(sync.world.dir / "user-data", root / "wheelhouse");  // goes as a link
-  std::filesystem::remove_all(root / "ffmpeg");
-  std::filesystem::create_symlink(sync.world.dir / "gone", root / "ffmpeg");  // dangling
-  writeFile(root / ".replaced-python.old-1/lib/site.py", "left by a crash");
+    writeFile(root / "scripts/added.py", "stray");
+    std::filesystem::remove_all(root / "web_lite3");
+    writeFile(root / "web_lite3", "a file where a folder belongs");
+    std::filesystem::remove(root / "README.md");
+    std::filesystem::create_directories(root / "README.md/sub");  // a folder where a file belongs
+    writeFile(sync.world.dir / "user-data/important.txt", "keep me");
+    std::filesystem::remove_all(root / "wheelhouse");
+    std::filesystem::create_directory_symlink(sync.world.dir / "user-data", root / "wheelhouse");  // goes as a link
+    std::filesystem::remove_all(root / "ffmpeg");
+    std::filesystem::create_symlink(sync.world.dir / "gone", root / "ffmpeg");  // dangling
+    writeFile(root / ".replaced-python.old-1/lib/site.py", "left by a crash");
 
-  ASSERT_TRUE(sync.sync(sync.v2).ok());
-  EXPECT_FALSE(std::filesystem::exists(root / ".replaced-python.old-1"));
-  EXPECT_EQ(readFile(root / "venv/keep"), "user data beside the seven");
-  EXPECT_EQ(sync.settled(), sync.cleanV2);
-  EXPECT_EQ(readFile(sync.world.dir / "user-data/important.txt"), "keep me");
-  ASSERT_TRUE(sync.sync(sync.v2).ok());
-  EXPECT_EQ(sync.settled(), sync.cleanV2);
+    ASSERT_TRUE(sync.sync(sync.v2).ok());
+    EXPECT_FALSE(std::filesystem::exists(root / ".replaced-python.old-1"));
+    EXPECT_EQ(readFile(root / "venv/keep"), "user data beside the seven");
+    EXPECT_EQ(sync.settled(), sync.cleanV2);
+    EXPECT_EQ(readFile(sync.world.dir / "user-data/important.txt"), "keep me");
+    ASSERT_TRUE(sync.sync(sync.v2).ok());
+    EXPECT_EQ(sync.settled(), sync.cleanV2);
+  }
 }
 
 // A press copies exactly what differs from the bundle, found from metadata alone and never from sizes and times
@@ -343,7 +347,8 @@ TEST(SyncEmbeddedRuntime, AFailingStepLeavesEveryEntryWholeAndTheNextPressHeals)
     Operation operation;  // injected at its `call`th call, unless a pipe is put at `pipe` in the payload
     int call;
     const char* pipe;
-    int position;  // of the entry in hand, in the plan's order
+    int position;                  // of the entry in hand, in the plan's order
+    bool withoutExchange = false;  // each swap takes two renames then
   };
   std::vector<Failure> failures = {{Operation::copy, 0, "common/scripts/a-pipe", 3},
                                    {Operation::copy, 0, "macos-arm64/python/lib/pipe", 5},
@@ -351,11 +356,14 @@ TEST(SyncEmbeddedRuntime, AFailingStepLeavesEveryEntryWholeAndTheNextPressHeals)
   for (int call = 1; call <= 9; ++call) {
     failures.push_back({Operation::copy, call, nullptr, positionOf(call)});
     failures.push_back({Operation::rename, call, nullptr, positionOf(call)});
+    for (int twice : {2 * call - 1, 2 * call})
+      failures.push_back({Operation::rename, twice, nullptr, positionOf(call), true});
   }
   for (const Failure& failure : failures) {
     SyncWorld sync;
     const platform::Path pipe = sync.world.dir / "v2/runtime" / (failure.pipe ? failure.pipe : "");
     sync.faulty.countAnew();
+    sync.faulty.withoutExchange = failure.withoutExchange;
     if (failure.pipe) {
       ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
     } else {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 
 #include "platform/fs.h"
 
@@ -21,7 +22,10 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
   }
   void heal() { nth_ = 0; }
   void countAnew() { counts_.clear(); }
-  int calls(Operation operation) { return counts_[operation]; }
+  int calls(Operation operation) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return counts_[operation];
+  }
   // The error that an injected failure returns.
   platform::Error injected() const { return platform::posixError(EIO, "injected fault"); }
 
@@ -37,6 +41,7 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
   }
   // An exchange counts as a rename: both put a piece in place.
   platform::Status exchange(const platform::Path& a, const platform::Path& b) override {
+    if (withoutExchange) return platform::posixError(ENOTSUP, "no exchange here");
     if (trips(Operation::rename)) return injected();
     return PosixFileSystem::exchange(a, b);
   }
@@ -48,13 +53,20 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
 
   std::function<void(const platform::Path&)> beforePermissions;
   std::function<void(const platform::Path&)> beforeCopy;
+  // As on a system or file system that cannot exchange two entries in one step.
+  bool withoutExchange = false;
 
  private:
-  bool trips(Operation operation) { return ++counts_[operation] == nth_ && operation == operation_; }
+  // The sync copies on two threads.
+  bool trips(Operation operation) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ++counts_[operation] == nth_ && operation == operation_;
+  }
 
   Operation operation_ = Operation::copy;
   int nth_ = 0;
   std::map<Operation, int> counts_;
+  std::mutex mutex_;
 };
 
 }  // namespace testing_support

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <thread>
 
 #include "ui/launcher_world.h"
@@ -126,7 +127,7 @@ class LauncherWindowTest : public QObject {
       longestGap = std::max(longestGap, clock.elapsed() - last);
       last = clock.elapsed();
     });
-    int copies = 0;
+    std::atomic<int> copies = 0;
     world.files.fileSystem.beforeCopy = [&](const platform::Path&) {
       ++copies;
       std::this_thread::sleep_for(std::chrono::milliseconds(150));

@@ -1,0 +1,206 @@
+// What a press costs at a real suite's size, timed as the user meets it: from the click on 检测环境 in the real
+// window to the start of the backend script, with the window's thread watched by a 10 ms timer meanwhile, against
+// `rm -rf` + `cp -a` of the same seven entries on the same file system in the same round.
+//
+// Usage: press_bench [megabytes] [files] [rounds]   (default: 479 MiB in 4,042 files, 5 rounds)
+// Works in the system's temporary folder (TMPDIR); bench/press_bench_ext4 runs it on a fresh, loop-mounted ext4
+// image. Each round times four things in turn:
+//   - the baseline: rm -rf + cp -a of the seven entries into a folder of their own;
+//   - a press on an unchanged runtime;
+//   - a press after one file of python/ changed (same size, new content);
+//   - a press after a new version: the bundle's runtime folder replaced by one in which every file's content
+//     differs (the same tree), as an update in place leaves it.
+// Prints each round and the medians of the in-round ratios, and the longest gap of the timer in each kind of press.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+#include "platform/process.h"
+#include "ui/launcher_world.h"
+
+namespace {
+
+using platform::Path;
+namespace fs = std::filesystem;
+
+// Writes `size` bytes that depend on `seed` and `mark`, fast: a random block, rotated per file.
+void writeContent(const Path& path, size_t size, unsigned seed, char mark) {
+  static const std::string block = [] {
+    std::mt19937 random(7);
+    std::string bytes(1 << 16, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+  }();
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::string head = std::string(1, mark) + std::to_string(seed);
+  out.write(head.data(), static_cast<std::streamsize>(std::min(head.size(), size)));
+  for (size_t done = std::min(head.size(), size), at = seed % block.size(); done < size;) {
+    size_t n = std::min(size - done, block.size() - at);
+    out.write(block.data() + at, static_cast<std::streamsize>(n));
+    done += n;
+    at = 0;
+  }
+}
+
+// A payload shaped like a suite's runtime: tens of thousands of small modules in a site-packages tree, a few
+// very large native libraries (torch's CPU library alone is about 430 MB), wheels, media tools and a web front
+// end. The same tree for every `mark`, with other contents. Returns the number of files.
+size_t writePayload(const Path& runtime, size_t megabytes, size_t files, char mark) {
+  std::mt19937 random(11);
+  const Path common = runtime / "common", arm = runtime / "macos-arm64";
+  const size_t budget = megabytes << 20;
+  size_t used = 0, written = 0;
+  auto put = [&](const Path& path, size_t size) {
+    writeContent(path, size, static_cast<unsigned>(written++), mark);
+    used += size;
+  };
+  const size_t web = std::max<size_t>(files / 100, 10);
+  for (size_t i = 0; i < web; ++i) put(common / "web_lite3/assets" / ("chunk" + std::to_string(i) + ".js"), 20000);
+  put(arm / "ffmpeg/bin/ffmpeg", budget / 20);
+  // Small modules: most of a few KiB, some tens, a few hundreds.
+  const size_t modules = files > web + 40 ? files - web - 40 : 0;
+  const size_t packages = std::max<size_t>(1, modules / 96);  // eight folders each: about a dozen files a folder
+  for (size_t i = 0; i < modules; ++i) {
+    const unsigned roll = random() % 100;
+    const size_t size = roll < 75   ? 1000 + random() % 7000
+                        : roll < 97 ? 8000 + random() % 40000
+                                    : 48000 + random() % 200000;
+    put(arm / "python/lib/python3.11/site-packages" / ("pkg" + std::to_string(i % packages)) /
+            ("sub" + std::to_string(i / packages % 8)) / ("module" + std::to_string(i) + ".py"),
+        size);
+  }
+  // The rest: three parts native libraries, one part wheels.
+  const size_t rest = budget > used ? budget - used : 0;
+  for (int i = 0; i < 30; ++i) {
+    const size_t size = i == 0 ? rest * 3 / 4 * 2 / 5 : rest * 3 / 4 * 3 / 5 / 29;  // one very large library
+    put(arm / "python/lib/python3.11/site-packages/torch/lib" / ("libpart" + std::to_string(i) + ".so"), size);
+  }
+  for (int i = 0; i < 10; ++i) put(arm / "wheelhouse" / ("wheel" + std::to_string(i) + ".whl"), rest / 4 / 10);
+  return written;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+double nowMs() {
+  return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const size_t megabytes = argc > 1 ? std::stoul(argv[1]) : 479;
+  const size_t files = argc > 2 ? std::stoul(argv[2]) : 4042;
+  const int rounds = argc > 3 ? std::stoi(argv[3]) : 5;
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+
+  testing_support::LauncherWorld world;
+  const Path runtime = world.files.resources / "runtime", next = world.files.resources / "runtime-next";
+  const Path started = world.files.dir / "started";
+  // The backend notes when it starts (in microseconds of the system clock), then prints a result.
+  world.setBackendScript("echo $(($(date +%s%N) / 1000)) > '" + started.string() + "'\ncat '" +
+                         (world.files.dir / "result.json").string() + "'");
+  fs::copy(runtime, next, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  size_t count = writePayload(runtime, megabytes, files, 'a');
+  writePayload(next, megabytes, files, 'b');
+  for (const auto& entry : fs::recursive_directory_iterator(next)) {  // every other file differs too
+    if (entry.is_regular_file() && !entry.is_symlink()) std::ofstream(entry.path(), std::ios::app) << "#";
+  }
+  std::printf("payload: %zu MiB in %zu files (and the launcher's own few), in %s\n", megabytes, count,
+              world.files.dir.path().c_str());
+  world.launch();
+
+  const Path baseline = world.files.dir / "cp";
+  std::string script = "set -e; mkdir -p '" + baseline.string() + "'; cd '" + baseline.string() + "'; ";
+  for (const auto& entry : runtime::kCopyPlan) {
+    const Path payload = runtime / (entry.fromCommonPayload ? "common" : "macos-arm64");
+    script.append("rm -rf ")
+        .append(entry.name)
+        .append("; cp -a '")
+        .append((payload / entry.name).string())
+        .append("' .; ");
+  }
+
+  // The timer's longest gap while the window handles one press, and the time from the click to the script.
+  QElapsedTimer clock;
+  qint64 last = 0, longestGap = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    longestGap = std::max(longestGap, clock.elapsed() - last);
+    last = clock.elapsed();
+  });
+  // Each timed step starts from a quiet disk: what the step before wrote is flushed, and the file system's own
+  // work after a large removal (journal, freed blocks) has a moment to finish.
+  auto settle = [] {
+    ::sync();
+    QTest::qWait(1000);
+  };
+  auto press = [&](double& gapMs) {
+    fs::remove(started);
+    settle();
+    last = 0;
+    longestGap = 0;
+    clock.start();
+    ticker.start(10);
+    const double click = nowMs();
+    QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);
+    if (!world.waitUntilIdle(1800000) || !world.state().startsWith(QStringLiteral("环境正常"))) {
+      std::fprintf(stderr, "press failed: %s\n", qPrintable(world.state()));
+      std::exit(1);
+    }
+    ticker.stop();
+    gapMs = static_cast<double>(longestGap);
+    return std::stod(testing_support::readFile(started)) / 1000 - click;
+  };
+  auto copyBaseline = [&] {
+    settle();
+    const double start = nowMs();
+    auto copied = platform::runProcess("/bin/sh", {"-c", script});
+    if (!copied || copied.value().exitStatus != 0) std::exit(1);
+    return nowMs() - start;
+  };
+
+  double gap = 0;
+  press(gap);  // the first press copies everything
+  const char* names[] = {"unchanged", "one file of python/ changed", "new version"};
+  std::vector<double> ratios[3], gaps[3], times[3], baselines;
+  std::printf("%6s %12s %12s %12s %12s   (ms from the click to the script's start; the window's longest gap)\n",
+              "round", "rm+cp -a", names[0], "one changed", "new version");
+  const Path changed = runtime / "macos-arm64/python/lib/python3.11/site-packages/pkg1/sub0/module1.py";
+  for (int round = 0; round < rounds; ++round) {
+    const double base = copyBaseline();
+    baselines.push_back(base);
+    double ms[3];
+    ms[0] = press(gap), gaps[0].push_back(gap);
+    const size_t size = fs::file_size(changed);
+    writeContent(changed, size, static_cast<unsigned>(1000 + round), 'c');
+    ms[1] = press(gap), gaps[1].push_back(gap);
+    fs::rename(runtime, world.files.resources / "runtime-previous");
+    fs::rename(next, runtime);
+    fs::rename(world.files.resources / "runtime-previous", next);
+    ms[2] = press(gap), gaps[2].push_back(gap);
+    for (int k = 0; k < 3; ++k) times[k].push_back(ms[k]), ratios[k].push_back(ms[k] / base);
+    std::printf("%6d %12.0f %7.0f (%3.0f) %7.0f (%3.0f) %7.0f (%3.0f)\n", round + 1, base, ms[0], gaps[0].back(), ms[1],
+                gaps[1].back(), ms[2], gaps[2].back());
+  }
+  std::printf("\nmedians over %d rounds; baseline rm -rf + cp -a: %.0f ms\n", rounds, median(baselines));
+  for (int k = 0; k < 3; ++k) {
+    std::printf("%-30s %8.0f ms  ratio %.3f  longest gap of the window %3.0f ms (worst %3.0f)\n", names[k],
+                median(times[k]), median(ratios[k]), median(gaps[k]),
+                *std::max_element(gaps[k].begin(), gaps[k].end()));
+  }
+  return 0;
+}
