@@ -24,4 +24,10 @@ void LauncherAppDelegate::applicationDidFinishLaunching() {
 
 bool LauncherAppDelegate::applicationShouldTerminateAfterLastWindowClosed() { return true; }
 
+void LauncherAppDelegate::bringToFront() {
+  if (!window) return;
+  window->makeKeyAndOrderFront();
+  platform::ui::Application::activateIgnoringOtherApps();
+}
+
 }  // namespace app

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "backend/backend_invoke.h"
@@ -19,6 +20,7 @@ namespace app {
 struct LauncherEnvironment {
   runtime::RuntimeContext runtime;
   std::string launcherVersionText;  // shown on the version line
+  std::optional<platform::Path> logFile = std::nullopt;  // the launcher's log, one record per press; none: no log
 };
 
 // "生图：…\n生视频：…", the models the suite can call.
@@ -34,6 +36,8 @@ class LauncherAppDelegate final : public platform::ui::ApplicationDelegate {
 
   // Builds and shows the window, enters the idle state, and brings the application to the front.
   void applicationDidFinishLaunching() override;
+  // Another start of the launcher asked for this one: its window comes to the front.
+  void bringToFront();
   // Closing the window ends the application; a backend run under way is not waited for.
   bool applicationShouldTerminateAfterLastWindowClosed() override;
 
@@ -57,7 +61,7 @@ class LauncherAppDelegate final : public platform::ui::ApplicationDelegate {
 
   // The action flow (flow/action_flow.cpp).
   void runBackend(const std::string& action, const std::string& preflightStatus);
-  void stopBeforeRun(const flow::PreflightFailure& failure);
+  void stopBeforeRun(const std::string& status, const std::string& detail);
   void complete(const backend::RunOutcome& outcome, const std::string& action);
   void apply(const backend::BackendResult& payload, const std::string& action);
 

@@ -2,6 +2,7 @@
 #include "app/launcher_app_delegate.h"
 #include "app/version_text.h"
 #include "platform/bundle.h"
+#include "platform/single_instance.h"
 #include "platform/standard_paths.h"
 
 int main() {
@@ -11,12 +12,26 @@ int main() {
     release = platform::readInfoDictionaryValue(*bundle.infoDictionaryFile, app::kReleaseVersionKey);
   }
   static platform::PosixFileSystem fileSystem;
+  const std::optional<platform::Path> support = platform::applicationSupportDirectory();
+  // The log lives where the system keeps applications' logs, in a folder named after the bundle.
+  std::optional<platform::Path> logFile;
+  if (std::optional<platform::Path> logs = platform::userLogDirectory(); logs && !bundle.executable.empty()) {
+    logFile = *logs / bundle.executable.filename() / "launcher.log";
+  }
   static const app::LauncherEnvironment environment{
-      runtime::RuntimeContext{fileSystem, bundle.resourceDirectory, platform::applicationSupportDirectory()},
-      app::launcherVersionTextFor(release)};
+      runtime::RuntimeContext{fileSystem, bundle.resourceDirectory, support, "/usr/bin/uname",
+                              bundle.executable.string()},
+      app::launcherVersionTextFor(release), logFile};
 
   platform::ui::Application& application = platform::ui::Application::shared();
   static app::LauncherAppDelegate delegate(environment);
+  // One launcher per user: a second start brings this one's window to the front and ends, touching nothing.
+  std::unique_ptr<platform::ui::SingleInstance> only;
+  if (support) {
+    only = platform::ui::SingleInstance::claim(*support / runtime::kManagedFolderName / "launcher.lock",
+                                               [] { delegate.bringToFront(); });
+    if (!only) platform::ui::endProcess(0);
+  }
   application.setDelegate(&delegate);
   application.setActivationPolicyRegular();
   application.run();

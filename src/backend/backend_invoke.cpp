@@ -1,5 +1,7 @@
 #include "backend/backend_invoke.h"
 
+#include <chrono>
+
 #include "backend/progress_line.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -20,7 +22,8 @@ std::string failureText(std::string_view outputBytes, std::string_view errorByte
 }
 
 RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scriptPath, const std::string& action,
-                         const std::function<void(const std::string&)>& onProgress) {
+                         const std::function<void(const std::string&)>& onProgress, RunFacts* facts) {
+  const auto started = std::chrono::steady_clock::now();
   ProgressLine progress;
   std::function<void(std::string_view)> watch;  // none when nobody asks: the run is then not woken by ticks
   if (onProgress) {
@@ -29,6 +32,12 @@ RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scrip
     };
   }
   platform::Result<platform::ProcessOutput> run = platform::runProcess(pythonPath, {scriptPath, action}, watch);
+  if (facts) {
+    facts->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    facts->exit = !run                       ? "not started"
+                  : run.value().exitedNormally ? "exit " + std::to_string(run.value().exitStatus)
+                                               : "signal " + std::to_string(run.value().terminationSignal);
+  }
   if (!run) return LauncherInvokeError{run.error().localizedDescription()};
   const platform::ProcessOutput& output = run.value();
   platform::Result<BackendResult> decoded = decodeBackendResult(output.standardOutput);

@@ -27,8 +27,15 @@ using RunOutcome = std::variant<BackendResult, LauncherInvokeError>;
 //
 // While the script runs, `onProgress` (when given) is told the latest non-blank line of its standard error, at
 // most about ten times a second, on the calling thread (see `ProgressLine`). The outcome does not depend on it.
+//
+// `facts`, when given, receives how the script ended and how long it ran, for the launcher's log.
+struct RunFacts {
+  std::string exit;  // "exit 0", "signal 9" or "not started"
+  double seconds = 0;
+};
 RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scriptPath, const std::string& action,
-                         const std::function<void(const std::string& line)>& onProgress = nullptr);
+                         const std::function<void(const std::string& line)>& onProgress = nullptr,
+                         RunFacts* facts = nullptr);
 
 // The message for output that did not decode: the trimmed standard output and the trimmed standard error (each
 // decoded as UTF-8 with replacement), joined by one line feed, empty parts left out; when both are blank, the

@@ -7,15 +7,27 @@ namespace {
 
 bool endsLine(char c) { return c == '\n' || c == '\r'; }
 
-// Appends to `line` as much of `text` as fits in the bound, cut at the end of a character.
+bool continues(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Appends to `line` as much of `text` as fits in the bound, cut at the end of a character. A line that is full
+// also loses a character begun by an earlier piece that the rest no longer completes.
 void appendBounded(std::string& line, std::string_view text) {
   size_t room = ProgressLine::kMaxLineBytes - std::min(line.size(), ProgressLine::kMaxLineBytes);
-  if (text.size() > room) {
-    size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    text = text.substr(0, cut);
+  if (text.size() <= room) {
+    line.append(text);
+    return;
   }
-  line.append(text);
+  size_t cut = room;
+  while (cut > 0 && continues(text[cut])) --cut;
+  line.append(text.substr(0, cut));
+  if (cut == 0 && continues(text[0])) {  // the rest of the line's last character does not fit
+    size_t lead = line.size();
+    while (lead > 0 && continues(line[lead - 1])) --lead;
+    if (lead == 0) return;
+    const auto first = static_cast<unsigned char>(line[lead - 1]);
+    const size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    if (line.size() - (lead - 1) < length) line.resize(lead - 1);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // One button press: the window turns busy on the main thread, the pre-flight checks and the backend run go on
 // in one background work item, and the outcome is applied to the window back on the main thread.
 #include "app/launcher_app_delegate.h"
+#include <chrono>
+
 #include "flow/preflight.h"
+#include "flow/press_log.h"
 #include "platform/dispatch.h"
 #include "runtime/runtime_sync.h"
 
@@ -25,27 +28,48 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
   // The work item gets values only; it touches no control and no flag. Progress reaches the window through the
   // main queue, ahead of the completion that clears it. After the run it removes the entries that the sync
   // moved aside, before the next press can sync again.
-  platform::dispatchGlobalUserInitiated([this, context = environment_.runtime, action] {
+  platform::dispatchGlobalUserInitiated([this, context = environment_.runtime, logFile = environment_.logFile, action] {
+    flow::PressRecord record;
+    record.time = flow::logTimeNow();
+    record.action = action;
+    const auto started = std::chrono::steady_clock::now();
     flow::Preflight preflight = flow::runPreflight(context, [this](int percent) {
       platform::dispatchToMain([this, percent] { showProgress("正在准备运行环境 " + std::to_string(percent) + "%"); });
     });
+    record.preflightSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (auto* failure = std::get_if<flow::PreflightFailure>(&preflight)) {
       if (failure->runtimeRoot) runtime::removeReplacedEntries(context.fileSystem, *failure->runtimeRoot);
-      platform::dispatchToMain([this, failure = std::move(*failure)] { stopBeforeRun(failure); });
+      failure->lock.reset();
+      record.preflightFailure = failure->status + "\n" + failure->detail;
+      if (logFile) flow::appendPressRecord(context.fileSystem, *logFile, record);
+      platform::dispatchToMain(
+          [this, status = failure->status, detail = failure->detail] { stopBeforeRun(status, detail); });
       return;
     }
-    const auto& ready = std::get<flow::PreflightReady>(preflight);
+    auto& ready = std::get<flow::PreflightReady>(preflight);
+    record.sync = ready.sync;
+    backend::RunFacts facts;
     backend::RunOutcome outcome = backend::invokeBackend(
         ready.python.string(), ready.script.string(), action,
-        [this](const std::string& line) { platform::dispatchToMain([this, line] { showProgress(line); }); });
+        [this](const std::string& line) { platform::dispatchToMain([this, line] { showProgress(line); }); }, &facts);
     runtime::removeReplacedEntries(context.fileSystem, ready.runtimeRoot);
+    ready.lock.reset();  // the sync, the run and the cleanup are over
+    record.exit = facts.exit;
+    record.runSeconds = facts.seconds;
+    if (const auto* result = std::get_if<backend::BackendResult>(&outcome)) {
+      record.outcome = std::string(result->ok ? "ok" : "not ok") + " code=" + result->code +
+                       " status=" + result->status_text + (result->ok ? "" : " detail=" + result->detail_text);
+    } else {
+      record.outcome = "failed: " + std::get<backend::LauncherInvokeError>(outcome).message;
+    }
+    if (logFile) flow::appendPressRecord(context.fileSystem, *logFile, record);
     platform::dispatchToMain([this, outcome = std::move(outcome), action] { complete(outcome, action); });
   });
 }
 
-void LauncherAppDelegate::stopBeforeRun(const flow::PreflightFailure& failure) {
+void LauncherAppDelegate::stopBeforeRun(const std::string& status, const std::string& detail) {
   setBusy(false);
-  applyStatus(failure.status, failure.detail, SemanticColor::systemRed, false, false, true);
+  applyStatus(status, detail, SemanticColor::systemRed, false, false, true);
 }
 
 void LauncherAppDelegate::complete(const backend::RunOutcome& outcome, const std::string& action) {

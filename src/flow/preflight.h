@@ -1,6 +1,8 @@
 // The checks before a backend run: the runtime root prepared, the interpreter found, the script present.
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -10,12 +12,14 @@
 
 namespace flow {
 
-// Everything a run needs, once the checks have passed.
+// Everything a run needs, once the checks have passed, with the runtime's lock: it is held until this goes,
+// after the run and the cleanup.
 struct PreflightReady {
   platform::Path runtimeRoot;
   platform::Path python;
   platform::Path script;
   runtime::SyncReport sync;
+  std::unique_ptr<platform::HeldLock> lock;
 };
 
 // Why a request stops before anything runs: the red status line and its detail, as the window shows them.
@@ -23,13 +27,16 @@ struct PreflightFailure {
   std::string status;
   std::string detail;
   std::optional<platform::Path> runtimeRoot;  // where the sync may have left pieces for the cleanup afterwards
+  std::unique_ptr<platform::HeldLock> lock;   // held for that cleanup
 };
 
 using Preflight = std::variant<PreflightReady, PreflightFailure>;
 
-// Prepares the managed runtime root (architecture, sync, repair, completeness), probes the interpreter and looks
-// for "scripts/launcher_backend.py". `progress` follows the sync's copying. Blocks the calling thread for as
-// long as the sync takes; any thread may call it. Touches no control.
-Preflight runPreflight(const runtime::RuntimeContext& context, const runtime::SyncProgress& progress);
+// Takes the runtime's lock (waiting up to `patience` for another launcher to let it go), prepares the managed
+// runtime root (architecture, sync, repair, completeness), probes the interpreter and looks for
+// "scripts/launcher_backend.py". `progress` follows the sync's copying. Blocks the calling thread for as long as
+// the sync takes; any thread may call it. Touches no control.
+Preflight runPreflight(const runtime::RuntimeContext& context, const runtime::SyncProgress& progress,
+                       std::chrono::milliseconds patience = std::chrono::seconds(1));
 
 }  // namespace flow

@@ -6,6 +6,7 @@ namespace platform {
 
 Bundle bundleForExecutable(const Path& executable) {
   Bundle bundle;
+  bundle.executable = executable;
   bundle.executableDirectory = executable.parent_path();
   if (bundle.executableDirectory.empty()) return bundle;
   Path macos = bundle.executableDirectory;

@@ -14,6 +14,7 @@
 namespace platform {
 
 struct Bundle {
+  Path executable;  // empty when its location is unknown
   Path executableDirectory;
   std::optional<Path> resourceDirectory;   // none when the executable's location is unknown
   std::optional<Path> infoDictionaryFile;  // Contents/Info.plist inside a bundle layout, else none

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,19 @@ bool isBelow(std::string_view path, std::string_view folder);
 
 // Told the size of each regular file as soon as a copy has written it whole.
 using CopyProgress = std::function<void(std::uint64_t bytes)>;
+
+// An advisory lock on a file (flock), held for as long as this object lives, and released by the system when
+// the process ends however it ends.
+class HeldLock {
+ public:
+  virtual ~HeldLock() = default;
+};
+
+// The outcome of one try at a lock: the lock, or what its holder wrote into the file.
+struct LockAttempt {
+  std::unique_ptr<HeldLock> held;  // set when the lock was taken
+  std::string holderNote;          // else what the holder wrote, as far as it could be read (may be empty)
+};
 
 class FileSystem {
  public:
@@ -120,6 +134,14 @@ class FileSystem {
   // The whole content of the regular file at `path` (a last link is not followed).
   virtual Result<std::string> readFile(const Path& path) const = 0;
 
+  // Tries once, without waiting, to take the advisory lock of the file at `path` (made with mode 0644 when
+  // missing, a last link not followed), and on success writes `note` into it for others to read. Fails only
+  // when the file cannot be opened.
+  virtual Result<LockAttempt> tryLockFile(const Path& path, const std::string& note) = 0;
+
+  // Appends `text` to the file at `path`, made with mode 0644 when missing, in one write.
+  virtual Status appendToFile(const Path& path, const std::string& text) = 0;
+
   // Replaces the file at `path` with `content` in one atomic step: the content is written under a hidden
   // name beside it, then renamed into place, so that a reader (or a crash of the process) finds the old
   // content or the new, never a part. It is not flushed to the disk first: after a power cut the file may be
@@ -156,6 +178,8 @@ class PosixFileSystem : public FileSystem {
   Result<std::uint64_t> freeSpace(const Path& path) const override;
   Result<std::string> readFile(const Path& path) const override;
   Status writeFileAtomically(const Path& path, const std::string& content) override;
+  Result<LockAttempt> tryLockFile(const Path& path, const std::string& note) override;
+  Status appendToFile(const Path& path, const std::string& text) override;
   Status walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const override;
   Status setPermissions(const Path& path, unsigned mode) override;
 };

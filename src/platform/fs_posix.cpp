@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -387,6 +388,53 @@ Result<std::string> PosixFileSystem::readFile(const Path& path) const {
     }
     content.append(buffer, static_cast<size_t>(got));
   }
+}
+
+namespace {
+
+class FlockHeld final : public HeldLock {
+ public:
+  explicit FlockHeld(int fd) : fd_(fd) {}
+  ~FlockHeld() override { (void)::flock(fd_.get(), LOCK_UN); }
+
+ private:
+  Fd fd_;
+};
+
+std::string readAll(int fd) {
+  std::string content;
+  char buffer[4096];
+  ssize_t got;
+  while (content.size() < 64 * 1024 && (got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(content.size()))) > 0) {
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  return content;
+}
+
+}  // namespace
+
+Result<LockAttempt> PosixFileSystem::tryLockFile(const Path& path, const std::string& note) {
+  Fd file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
+  if (!file.valid()) return posixError(errno, "无法打开锁文件" + q(path));
+  if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return posixError(errno, "无法锁定" + q(path));
+    return LockAttempt{nullptr, readAll(file.get())};
+  }
+  // The note is for others to read; a note that cannot be written costs only the holder's name.
+  if (::ftruncate(file.get(), 0) == 0) (void)!::pwrite(file.get(), note.data(), note.size(), 0);
+  return LockAttempt{std::make_unique<FlockHeld>(file.release()), ""};
+}
+
+Status PosixFileSystem::appendToFile(const Path& path, const std::string& text) {
+  Fd file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
+  if (!file.valid()) return posixError(errno, "无法写入" + q(path));
+  for (size_t done = 0; done < text.size();) {
+    ssize_t put = ::write(file.get(), text.data() + done, text.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return posixError(errno, "无法写入" + q(path));
+    done += static_cast<size_t>(put);
+  }
+  return Status::success();
 }
 
 Status PosixFileSystem::writeFileAtomically(const Path& path, const std::string& content) {

@@ -42,4 +42,10 @@ Result<ProcessOutput> runProcess(const Path& executable, const std::vector<std::
                                  const std::function<void(std::string_view piece)>& watchStandardError,
                                  int tickMs = 100);
 
+// This process's number.
+int currentProcessId();
+
+// True when a process with this number exists (whoever owns it). Any thread may call it.
+bool processIsRunning(int pid);
+
 }  // namespace platform

@@ -11,4 +11,9 @@ namespace platform {
 // (~/.local/share) on Linux. None when the system cannot say. Does not create it. Any thread may call it.
 std::optional<Path> applicationSupportDirectory();
 
+// Where the user's applications keep their logs: ~/Library/Logs on macOS, the XDG state home on Linux
+// ($XDG_STATE_HOME when it is an absolute path, else ~/.local/state). None when the system cannot say. Does not
+// create it. Any thread may call it.
+std::optional<Path> userLogDirectory();
+
 }  // namespace platform

@@ -37,13 +37,22 @@ class TextLabel final : public QLabel {
     copyText_ = text;
     truncateWhole(copyText_, kCopyKeep);
     selectionStart_ = selectionEnd_ = 0;
-    QString kept = text;
+    QString kept;
     if (maxLines_ > 0) {
-      QStringList paragraphs = text.split(QLatin1Char('\n'));
-      if (paragraphs.size() > maxLines_) paragraphs.resize(maxLines_);
-      for (QString& paragraph : paragraphs) truncateWhole(paragraph, kParagraphKeep);
+      // The first lines only, each shortened as it is taken: a text of millions of lines is never split whole.
+      QStringList paragraphs;
+      for (qsizetype at = 0; paragraphs.size() < maxLines_;) {
+        const qsizetype newline = text.indexOf(QLatin1Char('\n'), at);
+        const qsizetype end = newline < 0 ? text.size() : newline;
+        QString paragraph = QStringView(text).mid(at, std::min(end - at, kParagraphKeep + 1)).toString();
+        truncateWhole(paragraph, kParagraphKeep);
+        paragraphs << paragraph;
+        if (newline < 0) break;
+        at = newline + 1;
+      }
       kept = paragraphs.join(QLatin1Char('\n'));
     } else {
+      kept = text;
       truncateWhole(kept, kUnlimitedKeep);
     }
     full_ = kept;
@@ -71,7 +80,7 @@ class TextLabel final : public QLabel {
   // What a copy takes now: the selection as described above, or everything when nothing is selected.
   QString textToCopy() const {
     qsizetype start = std::min(selectionStart_, selectionEnd_), end = std::max(selectionStart_, selectionEnd_);
-    if (start == end || (start == 0 && end >= text().size())) return copyText_;
+    if (start == end || (start == 0 && end >= shownEnd())) return copyText_;
     return text().mid(start, end - start);
   }
   void setLink(const QString& url) {
@@ -129,11 +138,7 @@ class TextLabel final : public QLabel {
     selection.length = static_cast<int>(std::abs(selectionEnd_ - selectionStart_));
     selection.format.setBackground(palette().brush(QPalette::Highlight));
     selection.format.setForeground(palette().brush(QPalette::HighlightedText));
-    int shown = 0;
-    while (shown < layout.lineCount() && (maxLines_ == 0 || shown < maxLines_)) {
-      if (shown > 0 && (shown + 1) * lineHeight() > height()) break;  // only whole lines when the column gave height
-      ++shown;
-    }
+    const int shown = shownLines(layout);
     QList<QTextLayout::FormatRange> selections;
     if (selection.length > 0) selections << selection;
     layout.draw(&painter, QPointF(0, 0), selections, QRectF(0, 0, width(), shown * lineHeight()));
@@ -184,6 +189,25 @@ class TextLabel final : public QLabel {
     int index = std::clamp(point.y() / std::max(1, lineHeight()), 0, layout.lineCount() - 1);
     if (point.y() >= layout.lineCount() * lineHeight()) return text().size();  // below the last line: its end
     return layout.lineAt(index).xToCursor(point.x());
+  }
+  // Where the last line that shows ends in the text: a selection from the start to there takes in all that shows.
+  qsizetype shownEnd() const {
+    if (!wraps_) return text().size();
+    QTextLayout layout(displayText(), font());
+    layOut(layout, width());
+    const int shown = shownLines(layout);
+    if (shown == 0) return text().size();
+    const QTextLine last = layout.lineAt(shown - 1);
+    return last.textStart() + last.textLength();
+  }
+  // How many of the laid-out lines show: no more than the limit, and only whole lines of the height given.
+  int shownLines(const QTextLayout& layout) const {
+    int shown = 0;
+    while (shown < layout.lineCount() && (maxLines_ == 0 || shown < maxLines_)) {
+      if (shown > 0 && (shown + 1) * lineHeight() > height()) break;
+      ++shown;
+    }
+    return shown;
   }
   // Keeps at most `size` UTF-16 units of `text`, never half of a surrogate pair.
   static void truncateWhole(QString& text, qsizetype size) {

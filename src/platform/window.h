@@ -96,6 +96,8 @@ class Label : public View {
   // 0 means no limit.
   void setMaximumNumberOfLines(int lines);
   void setLineBreakMode(LineBreakMode mode);
+  // Adds an item, named `name` for tests and accessibility, to the label's context menu.
+  void addMenuAction(const std::string& title, const std::string& name, std::function<void()> action);
 
  private:
   using View::View;
@@ -205,5 +207,8 @@ class Application {
 
 // Ends the process at once with `status`, without waiting for background work.
 [[noreturn]] void endProcess(int status);
+
+// Opens the folder that holds `file` in the system's file manager. Returns at once; failures are not told.
+void showInFileManager(const Path& file);
 
 }  // namespace platform::ui

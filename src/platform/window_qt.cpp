@@ -128,6 +128,19 @@ std::unique_ptr<Label> Label::wrapping(const std::string& text) {
   return std::unique_ptr<Label>(new Label(widget));
 }
 
+void Label::addMenuAction(const std::string& title, const std::string& name, std::function<void()> action) {
+  QWidget* widget = textLabel(*this);
+  auto* item = new QAction(qs(title), widget);
+  item->setObjectName(qs(name));
+  QObject::connect(item, &QAction::triggered, widget, [action = std::move(action)] { action(); });
+  widget->addAction(item);
+}
+
+void showInFileManager(const Path& file) {
+  // The folder that holds it: file managers open folders everywhere, while selecting a file is not portable.
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.parent_path().string())));
+}
+
 std::unique_ptr<Label> Label::link(const std::string& text, const std::string& url, Font font) {
   auto* widget = new TextLabel(false);
   widget->setLabelFont(makeFont(font));
@@ -318,6 +331,7 @@ void Window::setContentView(View& content) {
 
 void Window::makeKeyAndOrderFront() {
   QWidget* widget = nativeWidget();
+  widget->setWindowState(widget->windowState() & ~Qt::WindowMinimized);
   widget->show();
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) widget->raise();
   widget->activateWindow();

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 
 #include "platform/fs.h"
 
@@ -29,6 +30,7 @@ struct RuntimeContext {
   std::optional<platform::Path> resourceDirectory;            // the bundle's resources folder, if it has one
   std::optional<platform::Path> applicationSupportDirectory;  // the user's Application Support folder, if known
   platform::Path unameTool = "/usr/bin/uname";                // asked with "-m" for the hardware name
+  std::string launcherPath = {};  // this launcher's executable, named to another launcher that finds the runtime in use
 };
 
 }  // namespace runtime

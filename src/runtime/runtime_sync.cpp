@@ -1,8 +1,7 @@
 #include "runtime/runtime_sync.h"
 
-#include <unistd.h>
-
 #include <atomic>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <future>
@@ -11,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/process.h"
 #include "runtime/executable_repair.h"
 #include "runtime/runtime_error.h"
 #include "runtime/sync_record.h"
@@ -25,6 +25,16 @@ using platform::ScannedEntry;
 constexpr std::uint64_t kSpareBytes = 256ull << 20;
 
 bool isReplacedEntry(const std::string& name) { return name.rfind(kReplacedEntryPrefix, 0) == 0; }
+
+// True for what another launcher that still runs set aside (".replaced-<process>-<time>"): it may still be at
+// work there. What a process that has ended left, or an older launcher without its number, may go.
+bool belongsToAnotherLiveProcess(const std::string& name) {
+  const char* digits = name.c_str() + std::string_view(kReplacedEntryPrefix).size();
+  int pid = 0;
+  auto [end, error] = std::from_chars(digits, name.c_str() + name.size(), pid);
+  if (error != std::errc() || end == digits || *end != '-') return false;
+  return pid != platform::currentProcessId() && platform::processIsRunning(pid);
+}
 
 // Failures of a rename or an exchange that another way of swapping can get past.
 bool raced(const platform::Error& error) {
@@ -115,7 +125,7 @@ class Placer {
   Placer(platform::FileSystem& fileSystem, const platform::Path& destination, bool roomy)
       : fileSystem_(fileSystem), destination_(destination), roomy_(roomy) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    hidden_ = destination / (std::string(kReplacedEntryPrefix) + std::to_string(::getpid()) + "-" +
+    hidden_ = destination / (std::string(kReplacedEntryPrefix) + std::to_string(platform::currentProcessId()) + "-" +
                              std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
   }
 
@@ -386,7 +396,7 @@ int removeReplacedEntries(platform::FileSystem& fileSystem, const platform::Path
   if (!names) return 0;
   int staying = 0;
   for (const std::string& name : names.value()) {
-    if (!isReplacedEntry(name)) continue;
+    if (!isReplacedEntry(name) || belongsToAnotherLiveProcess(name)) continue;
     // A program that still writes into the tree can refill a folder between emptying it and removing it;
     // a few tries get past short bursts, and the next call clears what is left.
     bool removed = false;

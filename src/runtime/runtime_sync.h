@@ -66,9 +66,9 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
                                                  const std::string& runtimeTarget,
                                                  const SyncProgress& progress = nullptr);
 
-// Removes every entry of `destination` that a sync moved aside. Never fails: an entry that cannot go now
-// (something still writes into it) stays for a later call. Returns how many stay. Any thread may call it; it
-// touches nothing but the moved-aside entries.
+// Removes every entry of `destination` that a sync moved aside, but those of another launcher that still runs.
+// Never fails: an entry that cannot go now (something still writes into it) stays for a later call. Returns
+// how many stay. Any thread may call it; it touches nothing but the moved-aside entries.
 int removeReplacedEntries(platform::FileSystem& fileSystem, const platform::Path& destination);
 
 }  // namespace runtime

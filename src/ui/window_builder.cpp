@@ -80,6 +80,10 @@ void LauncherAppDelegate::buildWindow() {
   detailLabel->setLineBreakMode(LineBreakMode::wordWrapping);
   detailLabel->setHidden(true);
   detailLabel->setCompressible(true);
+  if (environment_.logFile) {
+    detailLabel->addMenuAction("在文件管理器中显示日志", "showLogAction",
+                               [log = *environment_.logFile] { platform::ui::showInFileManager(log); });
+  }
 
   activity->setIdentifier("activity");
   activity->setDisplayedWhenStopped(false);

@@ -66,6 +66,7 @@ TEST(DecodeBackendResult, RejectsWhatTheContractForbids) {
       {"NUL between members", replaced(kValid, ",\"code\"", std::string("\0,\"code\"", 8)), backend::kDataCorruptedCode,
        ""},
       {"NUL inside a string", replaced(kValid, "环境已安装", std::string("a\0b", 3)), backend::kDataCorruptedCode, ""},
+      {"a log line after the object", kValid + "\nINFO: done\n", backend::kDataCorruptedCode, ""},
   };
   for (const Row& row : rows) {
     auto decoded = backend::decodeBackendResult(row.output);
@@ -145,6 +146,8 @@ TEST(ProgressLine, ShowsTheLatestNonBlankLineAtMostTenTimesASecond) {
       {"", 120ms, "正在安装 2/12"},                     // shown once time has passed
       {"Downloading 10%\rDownloading 20%\r", 300ms, "Downloading 20%"},
       {std::string(1023, 'x') + "岚\n", 900ms, std::string(1023, 'x')},  // cut at a character's end
+      {std::string(1022, 'y') + "\xE5", 1000ms, std::nullopt},  // a character split between two reads...
+      {"\xB2\x9A\n", 1200ms, std::string(1022, 'y')},           // ...that no longer fits goes whole
   };
   backend::ProgressLine progress;
   const auto start = backend::ProgressLine::Clock::now();

@@ -64,6 +64,10 @@ class ReferenceBackendTest(unittest.TestCase):
                          {"ok": True, "show_install": False, "enable_launch": True})
 
         # The launch returns at once although its server keeps running: the server holds none of our pipes.
+        # The front end's log, grown past its size, moves aside first.
+        log = self.data / "logs" / "frontend.log"
+        log.parent.mkdir(parents=True)
+        log.write_bytes(b"x" * (1 << 20) + b"old\n")
         started = time.monotonic()
         launched = self.run_backend("launch")
         self.assertLess(time.monotonic() - started, 30)
@@ -75,6 +79,8 @@ class ReferenceBackendTest(unittest.TestCase):
             self.assertIn("岚栖", response.read().decode("utf-8"))
         self.assertEqual(self.run_backend("launch", "code", "target_url"), {"code": "running", "target_url": url})
         self.assertEqual(len(set(self.started)), 1)  # the running server was recognised, not started again
+        self.assertTrue(log.with_name("frontend.log.1").read_bytes().endswith(b"old\n"))
+        self.assertLess(log.stat().st_size, 1 << 20)
         # Byte code was compiled ahead: no run wrote anything into the interpreter's folder.
         self.assertEqual(sorted(self.root.joinpath("python").rglob("*")), python_files)
 

@@ -10,8 +10,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <map>
+
 #include <atomic>
 #include <thread>
+
+#include <unistd.h>
 
 #include "ui/launcher_world.h"
 
@@ -150,9 +154,13 @@ class LauncherWindowTest : public QObject {
       QCOMPARE(copies, 7);  // the seven entries on the first press, nothing on the second
       longestGap = 0;
     }
-    QVERIFY2(progress.size() >= 3 && progress.front() == QStringLiteral("正在准备运行环境 0%") &&
-                 progress.back() == QStringLiteral("正在准备运行环境 100%"),
-             qPrintable(progress.join(", ")));
+    // Counted up from 0% as the copying goes on (the last values may pass between two looks).
+    bool rising = progress.size() >= 3 && progress.front() == QStringLiteral("正在准备运行环境 0%");
+    for (qsizetype i = 1; rising && i < progress.size(); ++i) {
+      rising = progress[i].startsWith(QStringLiteral("正在准备运行环境 ")) &&
+               progress[i].section(' ', 1).chopped(1).toInt() > progress[i - 1].section(' ', 1).chopped(1).toInt();
+    }
+    QVERIFY2(rising, qPrintable(progress.join(", ")));
   }
 
   void resultsAreShownByTheColourTable() {
@@ -171,12 +179,23 @@ class LauncherWindowTest : public QObject {
         {false, "broken", false, false, "出错了", "状态\n | systemRed | 出错了 | check"},
         {false, "", false, true, " \n\t\u3000\n", "状态\n | systemRed | - | check launch"},
     };
+    const std::map<QString, QColor> drawn = {{"systemBlue", QColor(0x00, 0x7A, 0xFF)},
+                                             {"systemGreen", QColor(0x28, 0xA7, 0x45)},
+                                             {"systemOrange", QColor(0xF0, 0x8A, 0x00)},
+                                             {"systemRed", QColor(0xFF, 0x3B, 0x30)}};
     for (const Row& row : rows) {
       LauncherWorld world;
       world.setBackendResult(row.ok, row.code, "状态\n", row.detail, row.showInstall, row.enableLaunch, "file:///x");
       world.launch();
       QVERIFY(world.clickAndWait("checkButton"));
       QCOMPARE(world.state(), QString::fromUtf8(row.state));
+      // The colour as drawn, not only as named: the status line's glyphs hold pixels of exactly that colour.
+      const QImage picture = world.label("statusLabel")->grab().toImage();
+      const QColor expected = drawn.at(world.state().split(" | ")[1]);
+      bool found = false;
+      for (int y = 0; y < picture.height() && !found; ++y)
+        for (int x = 0; x < picture.width() && !found; ++x) found = picture.pixelColor(x, y).rgb() == expected.rgb();
+      QVERIFY2(found, row.state);
     }
     LauncherWorld world;  // output that is not one object is a failed run, whatever came before
     world.launch();
@@ -184,6 +203,107 @@ class LauncherWindowTest : public QObject {
     world.setBackendScript("echo 'Traceback: boom'");
     QVERIFY(world.clickAndWait("checkButton"));
     QCOMPARE(world.state(), QStringLiteral("启动器执行失败 | systemRed | Traceback: boom | check"));
+
+    // A failure text of millions of lines is shown without holding the window.
+    world.setBackendScript("yes x | head -n 5000000");
+    QElapsedTimer clock;
+    qint64 last = 0, longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+      longestGap = std::max(longestGap, clock.elapsed() - last);
+      last = clock.elapsed();
+    });
+    clock.start();
+    ticker.start(10);
+    QVERIFY(world.clickAndWait("checkButton"));
+    QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
+    QCOMPARE(world.state(), QStringLiteral("启动器执行失败 | systemRed | x\nx\nx | check"));
+  }
+
+  // Two launchers (two builds, say) on one data folder never touch the runtime at once: while one runs, the
+  // other's press ends in red, names it and runs nothing; once it is done, the other's press goes through.
+  void twoLaunchersNeverShareTheRuntimeAtOnce() {
+    LauncherWorld first, second;
+    second.environment.runtime.applicationSupportDirectory = first.files.support;
+    first.environment.runtime.launcherPath = "/Applications/其他启动器.app/Contents/MacOS/LanqiLauncher";
+    const platform::Path release = first.files.dir / "release", runs = second.files.dir / "runs";
+    first.setBackendScript("while [ ! -e '" + release.string() + "' ]; do sleep 0.02; done\ncat '" +
+                           (first.files.dir / "result.json").string() + "'");
+    second.setBackendScript("echo run >> '" + runs.string() + "'\ncat '" + (second.files.dir / "result.json").string() +
+                            "'");
+    // Leftovers of a launcher that still runs stay; those of one that has ended go.
+    const platform::Path root = first.files.root;
+    testing_support::writeFile(root / (".replaced-" + std::to_string(::getppid()) + "-1/x"), "busy");
+    testing_support::writeFile(root / ".replaced-999999999-1/x", "dead");
+    first.launch();
+    second.launch();
+    QTest::mouseClick(first.button("checkButton"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(root / "scripts"), 20000);  // the first one's run is under way
+    QVERIFY(second.clickAndWait("checkButton"));
+    QCOMPARE(second.state(), QStringLiteral("运行环境正被另一个启动器使用 | systemRed | "
+                                            "/Applications/其他启动器.app/Contents/MacOS/LanqiLauncher | check"));
+    QVERIFY(!std::filesystem::exists(runs));
+    testing_support::writeFile(release, "");
+    QVERIFY(first.waitUntilIdle());
+    QCOMPARE(first.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
+    QVERIFY(second.clickAndWait("checkButton"));
+    QCOMPARE(second.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
+    QVERIFY(std::filesystem::exists(root / (".replaced-" + std::to_string(::getppid()) + "-1/x")));
+    QVERIFY(!std::filesystem::exists(root / ".replaced-999999999-1"));
+  }
+
+  // Each press leaves one record in the launcher's log, whatever its outcome; the log rotates by size, a log
+  // that cannot be written changes nothing, and the detail's menu shows the log's folder.
+  void eachPressLeavesARecordInTheLog() {
+    LauncherWorld world;
+    const platform::Path log = world.files.dir / "Logs/LanqiLauncher/launcher.log";
+    world.environment.logFile = log;
+    world.launch();
+    QVERIFY(world.label("detailLabel")->findChild<QAction*>("showLogAction"));
+    QCOMPARE(world.label("detailLabel")->findChild<QAction*>("showLogAction")->text(), QStringLiteral("在文件管理器中显示日志"));
+    QVERIFY(world.clickAndWait("checkButton"));
+    world.setBackendScript("echo 'Traceback: boom' >&2\nexit 3");
+    QVERIFY(world.clickAndWait("launchButton"));
+    std::filesystem::remove_all(world.files.resources / "runtime/macos-arm64");
+    QVERIFY(world.clickAndWait("checkButton"));
+    const QStringList lines = QString::fromStdString(testing_support::readFile(log)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    const QStringList expected = {
+        " check \\| preflight .* s, sync: 0 kept, 7 replaced, \\d+ files \\(\\d+ bytes\\) copied, no usable record \\| "
+        "exit 0 after .* s \\| ok code=ready status=环境正常$",
+        " launch \\| preflight .* s, sync: 6 kept, 1 replaced, 1 files \\(\\d+ bytes\\) copied \\| exit 3 after .* s "
+        "\\| failed: Traceback: boom$",
+        " check \\| preflight .* s \\| stopped: 未找到可用运行时\\\\n应用内未发现匹配当前架构的 runtime payload。$"};
+    for (int i = 0; i < 3; ++i) {
+      QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d [+-]\\d{4}" + expected[i])
+                   .match(lines[i])
+                   .hasMatch(),
+               qPrintable(lines[i]));
+    }
+
+    LauncherWorld full;  // a full log moves to launcher.log.1; a log that cannot be written changes nothing
+    full.environment.logFile = log;
+    full.launch();
+    testing_support::writeFile(log, std::string(1 << 20, 'x'));
+    QVERIFY(full.clickAndWait("checkButton"));
+    QCOMPARE(std::filesystem::file_size(log.string() + ".1"), std::uintmax_t{1 << 20});
+    QVERIFY(std::filesystem::file_size(log) < 1000);
+    std::filesystem::remove_all(log.parent_path());
+    testing_support::writeFile(log.parent_path(), "a file where the log's folder belongs");
+    QVERIFY(full.clickAndWait("checkButton"));
+    QCOMPARE(full.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
+  }
+
+  // Each button runs the backend with its own action word.
+  void eachButtonRunsItsOwnAction() {
+    LauncherWorld world;
+    const platform::Path actions = world.files.dir / "actions";
+    world.setBackendResult(false, "", "需要安装", "", true, true);
+    world.setBackendScript("echo \"$1\" >> '" + actions.string() + "'\ncat '" +
+                           (world.files.dir / "result.json").string() + "'");
+    world.launch();
+    for (const char* name : {"checkButton", "launchButton", "installButton"}) QVERIFY(world.clickAndWait(name));
+    QCOMPARE(testing_support::readFile(actions), std::string("check\nlaunch\ninstall\n"));
   }
 
   // While the script runs the window is busy and deaf to clicks, and the progress line shows the script's latest
@@ -289,6 +409,8 @@ class LauncherWindowTest : public QObject {
              q(detail));
     QCOMPARE(copied([&] { label->findChild<QAction*>("copyAction")->trigger(); }), q(detail));
     QCOMPARE(copied([&] { drag(QPoint(1, 2), QPoint(label->width() - 1, label->height() + 5)); }), q(detail));
+    const int lineHeight = label->fontMetrics().lineSpacing();  // to the end of the last line that shows
+    QCOMPARE(copied([&] { drag(QPoint(1, 2), QPoint(label->width() - 1, lineHeight * 5 / 2)); }), q(detail));
     const QString part = copied([&] { drag(QPoint(1, 2), QPoint(60, 2)); });
     QVERIFY2(!part.isEmpty() && part.size() < 20 && q(detail).startsWith(part), qPrintable(part));
   }

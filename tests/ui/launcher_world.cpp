@@ -41,7 +41,13 @@ void LauncherWorld::setBackendResult(bool ok, const std::string& code, const std
   setBackendScript("cat '" + (files.dir / "result.json").string() + "'");
 }
 
-void LauncherWorld::launch() { delegate->applicationDidFinishLaunching(); }
+void LauncherWorld::launch() {
+  const QWidgetList before = QApplication::topLevelWidgets();
+  delegate->applicationDidFinishLaunching();
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (!before.contains(top) && top->findChild<QWidget*>("statusLabel")) own_ = top;
+  }
+}
 
 QWidget* LauncherWorld::window() const {
   QWidget* status = widget("statusLabel");
@@ -49,6 +55,7 @@ QWidget* LauncherWorld::window() const {
 }
 
 QWidget* LauncherWorld::widget(const char* name) const {
+  if (own_) return own_->findChild<QWidget*>(name);
   for (QWidget* top : QApplication::topLevelWidgets()) {
     if (QWidget* found = top->findChild<QWidget*>(name)) return found;
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QWidget>
 
@@ -51,6 +52,9 @@ class LauncherWorld {
   RuntimeWorld files;
   LauncherEnvironment environment;
   std::unique_ptr<LauncherAppDelegate> delegate;
+
+ private:
+  QPointer<QWidget> own_;  // this world's window, once launched: several worlds may be open at once
 };
 
 }  // namespace testing_support

@@ -19,7 +19,8 @@ import sys
 if not sys.flags.isolated:
     os.execv(sys.executable, [sys.executable, "-I", os.path.abspath(__file__)] + sys.argv[1:])
 
-import json  # noqa: E402 (after the isolation above, by design)
+import contextlib  # noqa: E402 (after the isolation above, by design)
+import json  # noqa: E402
 import secrets
 import subprocess
 import time
@@ -36,6 +37,8 @@ WEB_ROOT = ROOT / "web_lite3"
 FFMPEG = ROOT / "ffmpeg" / "bin" / "ffmpeg"
 STATE_FILE = DATA / "frontend.json"
 LOG_FILE = DATA / "logs" / "frontend.log"
+LOG_ROTATE_BYTES = 1 << 20  # as the launcher's own log: past this size it moves to .1, and three old files stay
+LOG_KEPT_FILES = 3
 TOKEN_PATH = "/__launcher__/token"
 START_TIMEOUT = 20.0
 
@@ -193,9 +196,24 @@ def running_server():
     return None
 
 
+def rotate_log():
+    """Moves a log that has grown past its size to frontend.log.1 (the older ones one number up)."""
+    try:
+        if LOG_FILE.stat().st_size <= LOG_ROTATE_BYTES:
+            return
+    except OSError:
+        return
+    for number in range(LOG_KEPT_FILES - 1, 0, -1):
+        with contextlib.suppress(OSError):
+            os.replace("%s.%d" % (LOG_FILE, number), "%s.%d" % (LOG_FILE, number + 1))
+    with contextlib.suppress(OSError):
+        os.replace(LOG_FILE, "%s.1" % LOG_FILE)
+
+
 def start_server():
     token = secrets.token_hex(16)
     LOG_FILE.parent.mkdir(parents=True, exist_ok=True)
+    rotate_log()
     server = Path(__file__).resolve().parent / "frontend_server.py"
     with open(LOG_FILE, "ab") as log_file:
         child = subprocess.Popen(
