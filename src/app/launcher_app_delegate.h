@@ -19,7 +19,7 @@ namespace app {
 // temporary folders). The delegate only reads it.
 struct LauncherEnvironment {
   runtime::RuntimeContext runtime;
-  std::string launcherVersionText;  // shown on the version line
+  std::string launcherVersionText;                       // shown on the version line
   std::optional<platform::Path> logFile = std::nullopt;  // the launcher's log, one record per press; none: no log
 };
 

@@ -34,7 +34,7 @@ RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scrip
   platform::Result<platform::ProcessOutput> run = platform::runProcess(pythonPath, {scriptPath, action}, watch);
   if (facts) {
     facts->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    facts->exit = !run                       ? "not started"
+    facts->exit = !run                         ? "not started"
                   : run.value().exitedNormally ? "exit " + std::to_string(run.value().exitStatus)
                                                : "signal " + std::to_string(run.value().terminationSignal);
   }

@@ -1,7 +1,7 @@
 // One button press: the window turns busy on the main thread, the pre-flight checks and the backend run go on
 // in one background work item, and the outcome is applied to the window back on the main thread.
-#include "app/launcher_app_delegate.h"
 #include <chrono>
+#include "app/launcher_app_delegate.h"
 
 #include "flow/preflight.h"
 #include "flow/press_log.h"

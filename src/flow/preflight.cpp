@@ -14,7 +14,8 @@ Preflight runPreflight(const runtime::RuntimeContext& context, const runtime::Sy
   if (std::optional<platform::Path> managed = runtime::managedRuntimeRoot(context)) {
     platform::Result<runtime::RuntimeLock> taken =
         runtime::lockRuntime(context.fileSystem, *managed, context.launcherPath, patience);
-    if (!taken) return PreflightFailure{"未找到可用运行时", taken.error().localizedDescription(), std::nullopt, nullptr};
+    if (!taken)
+      return PreflightFailure{"未找到可用运行时", taken.error().localizedDescription(), std::nullopt, nullptr};
     if (!taken.value().held) {
       return PreflightFailure{"运行环境正被另一个启动器使用", taken.value().holder, std::nullopt, nullptr};
     }
@@ -24,8 +25,8 @@ Preflight runPreflight(const runtime::RuntimeContext& context, const runtime::Sy
   runtime::SyncReport sync;
   platform::Result<platform::Path> root = runtime::resolveRuntimeRoot(context, progress, &sync);
   if (!root) {
-    return PreflightFailure{"未找到可用运行时", root.error().localizedDescription(), runtime::managedRuntimeRoot(context),
-                            std::move(lock)};
+    return PreflightFailure{"未找到可用运行时", root.error().localizedDescription(),
+                            runtime::managedRuntimeRoot(context), std::move(lock)};
   }
 
   backend::BundledPythonStatus python = backend::bundledPythonStatus(context.fileSystem, root.value());

@@ -23,7 +23,7 @@ struct PressRecord {
   std::string time;    // when it began, local time
   std::string action;  // "check", "install" or "launch"
   double preflightSeconds = 0;
-  std::optional<runtime::SyncReport> sync;  // when the sync ran to its end
+  std::optional<runtime::SyncReport> sync;      // when the sync ran to its end
   std::optional<std::string> preflightFailure;  // the red status and its detail, when the checks stopped the press
   std::string exit;  // how the script ended ("exit 0", "signal 9", "not started"); empty when it did not run
   double runSeconds = 0;

@@ -29,6 +29,8 @@ enum class EntryKind : std::uint8_t { regular, directory, symlink, other };
 struct WalkEntry {
   Path path;
   EntryKind kind;
+  int folder = -1;   // the open folder that holds it, valid only while the walk visits it
+  std::string name;  // its name in that folder
 };
 
 // One version of one entry, as its inode describes it. Two equal identities taken at different times prove that
@@ -154,6 +156,16 @@ class FileSystem {
   // entry's kind cannot be read. `directory` itself is opened even when it is a symbolic link.
   virtual Status walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const = 0;
 
+  // Walks everything below `root`/`relative` as `walk` does, reaching that folder from `root` one level at a
+  // time without following a link: a folder swapped for a link, before or during the walk, is not walked
+  // through. Nothing to walk (missing, or a link on the way) is success.
+  virtual Status walkWithin(const Path& root, const Path& relative,
+                            const std::function<Status(const WalkEntry&)>& visit) const = 0;
+
+  // As `setPermissions`, for an entry that a walk is visiting, reached through the folder the walk holds open:
+  // a folder on its path swapped for a link since the walk read it cannot redirect the change.
+  virtual Status setPermissionsAt(const WalkEntry& entry, unsigned mode) = 0;
+
   // Replaces the permission bits of the regular file at `path` with `mode`, for example 0755. The last component
   // is never followed: when the entry is no longer a regular file (a link, a pipe or a folder put in its place),
   // nothing is changed and the result is success. A file that has the mode already is left untouched (its
@@ -182,6 +194,9 @@ class PosixFileSystem : public FileSystem {
   Status appendToFile(const Path& path, const std::string& text) override;
   Status walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const override;
   Status setPermissions(const Path& path, unsigned mode) override;
+  Status walkWithin(const Path& root, const Path& relative,
+                    const std::function<Status(const WalkEntry&)>& visit) const override;
+  Status setPermissionsAt(const WalkEntry& entry, unsigned mode) override;
 };
 
 }  // namespace platform

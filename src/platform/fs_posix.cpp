@@ -253,7 +253,7 @@ Status walkDirectory(int dirFd, const Path& path, const std::function<Status(con
         kind = EntryKind::other;
         break;
     }
-    if (Status visited = visit({child, kind}); !visited) return visited;
+    if (Status visited = visit({child, kind, dirFd, entry.name}); !visited) return visited;
     if (kind == EntryKind::directory) {
       Fd sub(openDirectoryAt(dirFd, entry.name.c_str(), false));
       if (!sub.valid()) continue;  // unreadable subdirectory: go on past it
@@ -405,7 +405,8 @@ std::string readAll(int fd) {
   std::string content;
   char buffer[4096];
   ssize_t got;
-  while (content.size() < 64 * 1024 && (got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(content.size()))) > 0) {
+  while (content.size() < 64 * 1024 &&
+         (got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(content.size()))) > 0) {
     content.append(buffer, static_cast<size_t>(got));
   }
   return content;
@@ -466,18 +467,19 @@ Status PosixFileSystem::walk(const Path& directory, const std::function<Status(c
   return walkDirectory(dir.get(), directory, visit);
 }
 
-Status PosixFileSystem::setPermissions(const Path& path, unsigned mode) {
+namespace {
+
+// Sets the mode of the regular file `name` in the open folder `dirFd` (AT_FDCWD: `name` is a path). The mode is
+// changed on a descriptor of the entry itself, opened without following a link and without blocking, so
+// nothing swapped in since the walk can redirect the change or hold the caller.
+Status changeMode(int dirFd, const char* name, const Path& path, unsigned mode) {
   const std::string what = "无法设置" + q(path) + "的权限";
-  // The mode is changed on a descriptor of the entry itself, opened without following a link and without
-  // blocking, so nothing swapped in since the walk can redirect the change or hold the caller.
-  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+  Fd file(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
   if (!file.valid()) {
     if (errno == ELOOP) return Status::success();  // a link now: links keep their modes
     if (errno != EACCES) return posixError(errno, what);
     // A file its owner may not read: change it by name, still without following a last link.
-    if (::fchmodat(AT_FDCWD, path.c_str(), static_cast<mode_t>(mode), AT_SYMLINK_NOFOLLOW) == 0) {
-      return Status::success();
-    }
+    if (::fchmodat(dirFd, name, static_cast<mode_t>(mode), AT_SYMLINK_NOFOLLOW) == 0) return Status::success();
     if (errno == EOPNOTSUPP || errno == ENOTSUP) return Status::success();  // a link swapped in meanwhile
     return posixError(errno, what);
   }
@@ -486,6 +488,31 @@ Status PosixFileSystem::setPermissions(const Path& path, unsigned mode) {
   if (!S_ISREG(st.st_mode) || (st.st_mode & 07777) == mode) return Status::success();
   if (::fchmod(file.get(), static_cast<mode_t>(mode)) != 0) return posixError(errno, what);
   return Status::success();
+}
+
+}  // namespace
+
+Status PosixFileSystem::setPermissions(const Path& path, unsigned mode) {
+  return changeMode(AT_FDCWD, path.c_str(), path, mode);
+}
+
+Status PosixFileSystem::setPermissionsAt(const WalkEntry& entry, unsigned mode) {
+  return changeMode(entry.folder, entry.name.c_str(), entry.path, mode);
+}
+
+Status PosixFileSystem::walkWithin(const Path& root, const Path& relative,
+                                   const std::function<Status(const WalkEntry&)>& visit) const {
+  Fd dir(openDirectoryAt(AT_FDCWD, root.c_str(), true));
+  if (!dir.valid()) return Status::success();  // nothing to walk
+  // Each level below the root is opened from the one above it, never through a link: the walk stays inside.
+  for (const Path& part : relative) {
+    if (part.empty() || part == ".") continue;
+    if (part == "..") return Status::success();
+    Fd next(openDirectoryAt(dir.get(), part.c_str(), false));
+    if (!next.valid()) return Status::success();  // missing, or no longer a folder: nothing to walk
+    dir.reset(next.release());
+  }
+  return walkDirectory(dir.get(), root / relative, visit);
 }
 
 }  // namespace platform

@@ -49,9 +49,9 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const Path& lockFile, std:
   if (lock->tryLock(0)) return std::make_unique<QtSingleInstance>(std::move(lock), name, std::move(onAnotherStart));
   if (lock->error() != QLockFile::LockFailedError) {
     // No lock file to be had (a folder that cannot be written): run alone.
-    return std::make_unique<QtSingleInstance>(nullptr, name + QStringLiteral("-") +
-                                                           QString::number(QCoreApplication::applicationPid()),
-                                              std::move(onAnotherStart));
+    return std::make_unique<QtSingleInstance>(
+        nullptr, name + QStringLiteral("-") + QString::number(QCoreApplication::applicationPid()),
+        std::move(onAnotherStart));
   }
   // Another launcher holds it: ask it to come to the front. It may still be starting, so try for a moment.
   for (int attempt = 0; attempt < 20; ++attempt) {

@@ -10,11 +10,10 @@ bool isInside(const platform::Path& path, const platform::Path& root) {
   return rootEnd == root.end();
 }
 
-// True when `directory` resolves to a place inside `resolvedRoot`.
-bool staysInside(const platform::FileSystem& fileSystem, const platform::Path& directory,
-                 const platform::Path& resolvedRoot) {
-  platform::Result<platform::Path> resolved = fileSystem.canonical(directory);
-  return resolved && isInside(resolved.value(), resolvedRoot);
+// Sets each regular file that the walk meets to 0755, through the folder the walk holds open.
+platform::Status repairVisited(platform::FileSystem& fileSystem, const platform::WalkEntry& entry) {
+  if (entry.kind != platform::EntryKind::regular) return platform::Status::success();
+  return fileSystem.setPermissionsAt(entry, kExecutableMode);
 }
 
 }  // namespace
@@ -23,20 +22,22 @@ platform::Status repairManagedRuntimeExecutables(platform::FileSystem& fileSyste
   platform::Result<platform::Path> resolvedRoot = fileSystem.canonical(runtimeRoot);
   if (!resolvedRoot) return platform::Status::success();  // no root, so no tool folder inside it
   for (const char* tools : kToolDirectories) {
-    platform::Path directory = runtimeRoot / tools;
-    if (!fileSystem.exists(directory)) continue;
-    if (!staysInside(fileSystem, directory, resolvedRoot.value())) continue;
-    if (platform::Status repaired = repairExecutableBits(fileSystem, directory); !repaired) return repaired;
+    // Where the tool folder leads (a link inside the root is fine), checked to be inside the root, and then
+    // walked from the root one level at a time without following links, so that what was checked is walked.
+    platform::Result<platform::Path> resolved = fileSystem.canonical(runtimeRoot / tools);
+    if (!resolved || !isInside(resolved.value(), resolvedRoot.value())) continue;
+    const platform::Path inside = resolved.value().lexically_relative(resolvedRoot.value());
+    platform::Status repaired =
+        fileSystem.walkWithin(resolvedRoot.value(), inside,
+                              [&](const platform::WalkEntry& entry) { return repairVisited(fileSystem, entry); });
+    if (!repaired) return repaired;
   }
   return platform::Status::success();
 }
 
 platform::Status repairExecutableBits(platform::FileSystem& fileSystem, const platform::Path& directory) {
-  if (!fileSystem.exists(directory)) return platform::Status::success();
-  return fileSystem.walk(directory, [&](const platform::WalkEntry& entry) -> platform::Status {
-    if (entry.kind != platform::EntryKind::regular) return platform::Status::success();
-    return fileSystem.setPermissions(entry.path, kExecutableMode);
-  });
+  return fileSystem.walkWithin(directory, "",
+                               [&](const platform::WalkEntry& entry) { return repairVisited(fileSystem, entry); });
 }
 
 }  // namespace runtime

@@ -1,8 +1,8 @@
 #include "runtime/runtime_sync.h"
 
 #include <atomic>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <future>
 #include <mutex>
@@ -195,8 +195,9 @@ class Placer {
     for (int attempt = 0;; ++attempt) {
       if (fileSystem_.existsWithoutFollowing(target)) {
         platform::Path aside = hiddenName();
-        if (platform::Status moved = fileSystem_.rename(target, aside); !moved) return moved;
-        if (!old) old = aside;
+        platform::Status moved = fileSystem_.rename(target, aside);
+        if (!moved && moved.error().code() != ENOENT) return moved;  // gone meanwhile: nothing to move aside
+        if (moved && !old) old = aside;
       }
       platform::Status placed = fileSystem_.rename(fresh, target);
       if (placed) {

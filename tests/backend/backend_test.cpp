@@ -146,8 +146,8 @@ TEST(ProgressLine, ShowsTheLatestNonBlankLineAtMostTenTimesASecond) {
       {"", 120ms, "正在安装 2/12"},                     // shown once time has passed
       {"Downloading 10%\rDownloading 20%\r", 300ms, "Downloading 20%"},
       {std::string(1023, 'x') + "岚\n", 900ms, std::string(1023, 'x')},  // cut at a character's end
-      {std::string(1022, 'y') + "\xE5", 1000ms, std::nullopt},  // a character split between two reads...
-      {"\xB2\x9A\n", 1200ms, std::string(1022, 'y')},           // ...that no longer fits goes whole
+      {std::string(1022, 'y') + "\xE5", 1000ms, std::nullopt},           // a character split between two reads...
+      {"\xB2\x9A\n", 1200ms, std::string(1022, 'y')},                    // ...that no longer fits goes whole
   };
   backend::ProgressLine progress;
   const auto start = backend::ProgressLine::Clock::now();

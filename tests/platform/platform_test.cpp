@@ -4,10 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QSysInfo>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
 #include "platform/bundle.h"
 #include "platform/file_data.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "platform/single_instance.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
 #include "support/temp_dir.h"
@@ -21,6 +29,56 @@ using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 using testing_support::writeScript;
+
+// No descriptor of the launcher's ever lacks close-on-exec, not even for the moment a folder is read: a
+// process started meanwhile (the website link's opener, from the window's thread) would inherit it.
+TEST(FileSystem, ReadingFoldersNeverLeavesADescriptorOpenAcrossExec) {
+  TempDir dir;
+  for (int i = 0; i < 400; ++i) writeFile(dir / ("tree/" + std::to_string(i) + "/file"), "x");
+  auto inheritable = [] {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      const int fd = std::stoi(entry.path().filename().string());
+      const int flags = ::fcntl(fd, F_GETFD);
+      if (flags >= 0 && !(flags & FD_CLOEXEC)) found.insert(entry.path().filename().string());
+    }
+    return found;
+  };
+  const std::set<std::string> before = inheritable();  // the test's own standard streams
+  std::atomic<bool> stop = false;
+  std::thread reader([&] {
+    platform::PosixFileSystem fs;
+    while (!stop) (void)fs.scan(dir / "tree");
+  });
+  bool leaked = false;
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+       !leaked && std::chrono::steady_clock::now() < until;) {
+    leaked = inheritable() != before;
+  }
+  stop = true;
+  reader.join();
+  EXPECT_FALSE(leaked);
+}
+
+// A second start finds the first launcher, asks it to the front and ends; a lock left by a launcher that has
+// ended is taken over.
+TEST(SingleInstance, ASecondStartAsksTheFirstToTheFrontAndEnds) {
+  int argc = 1;
+  char name[] = "platform_tests";
+  char* argv[] = {name, nullptr};
+  QCoreApplication application(argc, argv);
+  TempDir dir;
+  const Path lock = dir / "data/launcher.lock";
+  int asked = 0;
+  auto first = platform::ui::SingleInstance::claim(lock, [&] { ++asked; });
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(platform::ui::SingleInstance::claim(lock, [] {}));
+  for (int i = 0; i < 100 && asked == 0; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(asked, 1);
+  first.reset();
+  writeFile(lock, "999999999\nplatform_tests\n" + QSysInfo::machineHostName().toStdString() + "\n");
+  EXPECT_TRUE(platform::ui::SingleInstance::claim(lock, [] {}));
+}
 
 // The file layer against a temporary folder. What the runtime tests already prove through it (existence, the
 // walk, moves, permission changes on tools) is not repeated here.

@@ -84,23 +84,31 @@ TEST(RepairExecutableBits, SetsToolsTo0755AndNothingElse) {
   EXPECT_EQ(modeOf(root / "python/real-bin/python3.11"), 0755);
 }
 
-// Something put in a tool's place between the walk and the permission change neither redirects the change nor
-// holds the window: a link's target keeps its mode, and a pipe is not waited on.
+// Something put in a tool's place, or in the place of the folder that holds it, between the walk and the
+// permission change neither redirects the change nor holds the window: a link's target keeps its mode, and a
+// pipe is not waited on.
 TEST(RepairExecutableBits, AnEntrySwappedInAfterTheWalkIsLeftAlone) {
-  for (bool pipe : {false, true}) {
+  for (const char* swapped : {"link", "pipe", "folder"}) {
     TempDir world;
     testing_support::FaultyFileSystem fs;
-    writeFile(world / "outside/secret", "x", 0600);
-    writeFile(world / "root/python/bin/python3.11", "x", 0644);
+    writeFile(world / "outside/tool", "x", 0600);
+    writeFile(world / "root/python/bin/sub/tool", "x", 0644);
     fs.beforePermissions = [&](const platform::Path& tool) {
+      if (std::string(swapped) == "folder") {  // the folder moves away and a link to outside takes its name
+        if (std::filesystem::is_symlink(tool.parent_path())) return;
+        std::filesystem::rename(tool.parent_path(), world / "root/python/bin/moved");
+        std::filesystem::create_directory_symlink(world / "outside", tool.parent_path());
+        return;
+      }
       std::filesystem::remove(tool);
-      pipe ? (void)::mkfifo(tool.c_str(), 0600) : std::filesystem::create_symlink(world / "outside/secret", tool);
+      std::string(swapped) == "pipe" ? (void)::mkfifo(tool.c_str(), 0600)
+                                     : std::filesystem::create_symlink(world / "outside/tool", tool);
     };
     auto repaired =
-        std::async(std::launch::async, [&] { return runtime::repairExecutableBits(fs, world / "root/python/bin"); });
+        std::async(std::launch::async, [&] { return runtime::repairManagedRuntimeExecutables(fs, world / "root"); });
     ASSERT_EQ(repaired.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the repair hangs";
-    EXPECT_TRUE(repaired.get().ok());
-    EXPECT_EQ(modeOf(world / "outside/secret"), 0600);
+    EXPECT_TRUE(repaired.get().ok()) << swapped;
+    EXPECT_EQ(modeOf(world / "outside/tool"), 0600) << swapped;
   }
 }
 
@@ -205,8 +213,12 @@ TEST(SyncEmbeddedRuntime, ReplacesEachEntryWholeAndLeavesOthersAlone) {
     std::filesystem::remove_all(root / "ffmpeg");
     std::filesystem::create_symlink(sync.world.dir / "gone", root / "ffmpeg");  // dangling
     writeFile(root / ".replaced-python.old-1/lib/site.py", "left by a crash");
+    sync.faulty.beforeRename = [&](const platform::Path& from) {  // gone just before it is moved aside
+      if (from == root / "requirements.txt") std::filesystem::remove(from);
+    };
 
     ASSERT_TRUE(sync.sync(sync.v2).ok());
+    sync.faulty.beforeRename = nullptr;
     EXPECT_FALSE(std::filesystem::exists(root / ".replaced-python.old-1"));
     EXPECT_EQ(readFile(root / "venv/keep"), "user data beside the seven");
     EXPECT_EQ(sync.settled(), sync.cleanV2);

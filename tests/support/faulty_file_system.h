@@ -37,6 +37,7 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
   }
   platform::Status rename(const platform::Path& from, const platform::Path& to) override {
     if (trips(Operation::rename)) return injected();
+    if (beforeRename) beforeRename(from);
     return PosixFileSystem::rename(from, to);
   }
   // An exchange counts as a rename: both put a piece in place.
@@ -45,14 +46,15 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
     if (trips(Operation::rename)) return injected();
     return PosixFileSystem::exchange(a, b);
   }
-  platform::Status setPermissions(const platform::Path& path, unsigned mode) override {
+  platform::Status setPermissionsAt(const platform::WalkEntry& entry, unsigned mode) override {
     if (trips(Operation::setPermissions)) return injected();
-    if (beforePermissions) beforePermissions(path);
-    return PosixFileSystem::setPermissions(path, mode);
+    if (beforePermissions) beforePermissions(entry.path);
+    return PosixFileSystem::setPermissionsAt(entry, mode);
   }
 
   std::function<void(const platform::Path&)> beforePermissions;
   std::function<void(const platform::Path&)> beforeCopy;
+  std::function<void(const platform::Path&)> beforeRename;
   // As on a system or file system that cannot exchange two entries in one step.
   bool withoutExchange = false;
 

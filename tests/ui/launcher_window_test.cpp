@@ -260,7 +260,8 @@ class LauncherWindowTest : public QObject {
     world.environment.logFile = log;
     world.launch();
     QVERIFY(world.label("detailLabel")->findChild<QAction*>("showLogAction"));
-    QCOMPARE(world.label("detailLabel")->findChild<QAction*>("showLogAction")->text(), QStringLiteral("在文件管理器中显示日志"));
+    QCOMPARE(world.label("detailLabel")->findChild<QAction*>("showLogAction")->text(),
+             QStringLiteral("在文件管理器中显示日志"));
     QVERIFY(world.clickAndWait("checkButton"));
     world.setBackendScript("echo 'Traceback: boom' >&2\nexit 3");
     QVERIFY(world.clickAndWait("launchButton"));
