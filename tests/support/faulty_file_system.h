@@ -46,6 +46,11 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
     if (trips(Operation::rename)) return injected();
     return PosixFileSystem::exchange(a, b);
   }
+  platform::Status setPermissions(const platform::Path& path, unsigned mode) override {
+    if (trips(Operation::setPermissions)) return injected();
+    if (beforePermissions) beforePermissions(path);
+    return PosixFileSystem::setPermissions(path, mode);
+  }
   platform::Status setPermissionsAt(const platform::WalkEntry& entry, unsigned mode) override {
     if (trips(Operation::setPermissions)) return injected();
     if (beforePermissions) beforePermissions(entry.path);
