@@ -1,14 +1,7 @@
 #include "runtime/executable_repair.h"
 
-#include <algorithm>
-
 namespace runtime {
 namespace {
-
-bool isInside(const platform::Path& path, const platform::Path& root) {
-  auto [rootEnd, pathAt] = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
-  return rootEnd == root.end();
-}
 
 // Sets each regular file that the walk meets to 0755, through the folder the walk holds open.
 platform::Status repairVisited(platform::FileSystem& fileSystem, const platform::WalkEntry& entry) {
@@ -22,10 +15,11 @@ platform::Status repairManagedRuntimeExecutables(platform::FileSystem& fileSyste
   platform::Result<platform::Path> resolvedRoot = fileSystem.canonical(runtimeRoot);
   if (!resolvedRoot) return platform::Status::success();  // no root, so no tool folder inside it
   for (const char* tools : kToolDirectories) {
-    // Where the tool folder leads (a link inside the root is fine), checked to be inside the root, and then
-    // walked from the root one level at a time without following links, so that what was checked is walked.
+    // Where the tool folder leads (a link inside the root is fine), walked from the root one level at a time
+    // without following links, so that nothing swapped in can lead the walk elsewhere; a folder that leads out
+    // of the root ("../…" from it) is not walked at all.
     platform::Result<platform::Path> resolved = fileSystem.canonical(runtimeRoot / tools);
-    if (!resolved || !isInside(resolved.value(), resolvedRoot.value())) continue;
+    if (!resolved) continue;
     const platform::Path inside = resolved.value().lexically_relative(resolvedRoot.value());
     platform::Status repaired =
         fileSystem.walkWithin(resolvedRoot.value(), inside,
