@@ -9,7 +9,8 @@
 //   - a press on an unchanged runtime;
 //   - a press after one file of python/ changed (same size, new content);
 //   - a press after a new version: the bundle's runtime folder replaced by one in which every file's content
-//     differs (the same tree), as an update in place leaves it.
+//     differs (the same tree), as an update in place leaves it; read once beforehand, so that it is as warm in
+//     memory as the bundle that the baseline copies.
 // Prints each round and the medians of the in-round ratios, and the longest gap of the timer in each kind of press.
 #include <QApplication>
 #include <QElapsedTimer>
@@ -87,6 +88,17 @@ size_t writePayload(const Path& runtime, size_t megabytes, size_t files, char ma
   }
   for (int i = 0; i < 10; ++i) put(arm / "wheelhouse" / ("wheel" + std::to_string(i) + ".whl"), rest / 4 / 10);
   return written;
+}
+
+// Reads every file below `folder`, so that the next step finds them in memory.
+void readAll(const Path& folder) {
+  std::vector<char> buffer(1 << 20);
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file() || entry.is_symlink()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    }
+  }
 }
 
 double median(std::vector<double> values) {
@@ -191,6 +203,7 @@ int main(int argc, char** argv) {
     fs::rename(runtime, world.files.resources / "runtime-previous");
     fs::rename(next, runtime);
     fs::rename(world.files.resources / "runtime-previous", next);
+    readAll(runtime);  // as warm in memory as the bundle that the baseline copies
     ms[2] = press(gap), gaps[2].push_back(gap);
     for (int k = 0; k < 3; ++k) times[k].push_back(ms[k]), ratios[k].push_back(ms[k] / base);
     std::printf("%6d %12.0f %7.0f (%3.0f) %7.0f (%3.0f) %7.0f (%3.0f)\n", round + 1, base, ms[0], gaps[0].back(), ms[1],

@@ -53,9 +53,10 @@ using SyncProgress = std::function<void(int percent)>;
 // each piece (a file, or a whole folder that is missing or of another kind) is copied under a hidden folder in
 // `destination` (kReplacedEntryPrefix) and swapped in by one atomic rename or exchange; files that nothing
 // changed keep their inode. Where the disk holds the copies and the old pieces at once, each entry's pieces are
-// all copied before any is swapped in, and the old pieces and whatever does not belong in the entries wait in
-// the hidden folder for `removeReplacedEntries`, which the caller runs later; where it does not, each piece is
-// swapped in as soon as it is copied and the old one goes at once, so a sync needs room only for one piece.
+// all copied (on two threads) before any is swapped in, an entry in which nothing stays is one piece, and the
+// old pieces and whatever does not belong in the entries wait in the hidden folder for `removeReplacedEntries`,
+// which the caller runs later; where it does not, each piece is swapped in as soon as it is copied and the old
+// one goes at once, so a sync needs room only for one piece.
 // Leftovers of earlier syncs are removed first; a failure to remove them never fails the sync.
 //
 // Fails with runtime error 2 (no resources folder) or 3 (a payload is missing) before touching anything, or
