@@ -52,8 +52,10 @@ void appendPressRecord(platform::FileSystem& fileSystem, const platform::Path& l
   platform::Result<std::vector<platform::ScannedEntry>> found = fileSystem.scan(logFile);
   if (found && !found.value().empty() && found.value()[0].identity.size + line.size() > kLogRotateBytes) {
     auto numbered = [&](int n) {
-      platform::Path path = logFile;
-      return path += "." + std::to_string(n);
+      std::string name = logFile.string();  // appended piece by piece: GCC 12 at -O3 warns falsely on a + chain
+      name += '.';
+      name += std::to_string(n);
+      return platform::Path(name);
     };
     for (int n = kLogKeptFiles - 1; n >= 1; --n) (void)fileSystem.rename(numbered(n), numbered(n + 1));
     (void)fileSystem.rename(logFile, numbered(1));
