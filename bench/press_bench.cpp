@@ -13,9 +13,7 @@
 //     memory as the bundle that the baseline copies.
 // Prints each round and the medians of the in-round ratios, and the longest gap of the timer in each kind of press.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTest>
-#include <QTimer>
 
 #include <unistd.h>
 
@@ -147,35 +145,24 @@ int main(int argc, char** argv) {
         .append("' .; ");
   }
 
-  // The timer's longest gap while the window handles one press, and the time from the click to the script.
-  QElapsedTimer clock;
-  qint64 last = 0, longestGap = 0;
-  QTimer ticker;
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    longestGap = std::max(longestGap, clock.elapsed() - last);
-    last = clock.elapsed();
-  });
   // Each timed step starts from a quiet disk: what the step before wrote is flushed, and the file system's own
   // work after a large removal (journal, freed blocks) has a moment to finish.
   auto settle = [] {
     ::sync();
     QTest::qWait(1000);
   };
+  // The window's longest stall while it handles one press, and the time from the click to the script.
   auto press = [&](double& gapMs) {
     fs::remove(started);
     settle();
-    last = 0;
-    longestGap = 0;
-    clock.start();
-    ticker.start(10);
+    testing_support::StallWatch stalls;
     const double click = nowMs();
     QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);
     if (!world.waitUntilIdle(1800000) || !world.state().startsWith(QStringLiteral("环境正常"))) {
       std::fprintf(stderr, "press failed: %s\n", qPrintable(world.state()));
       std::exit(1);
     }
-    ticker.stop();
-    gapMs = static_cast<double>(longestGap);
+    gapMs = static_cast<double>(stalls.longestMs());
     return std::stod(testing_support::readFile(started)) / 1000 - click;
   };
   auto copyBaseline = [&] {

@@ -1,8 +1,8 @@
 // One button press: the window turns busy on the main thread, the pre-flight checks and the backend run go on
 // in one background work item, and the outcome is applied to the window back on the main thread.
 #include <chrono>
-#include "app/launcher_app_delegate.h"
 
+#include "app/launcher_app_delegate.h"
 #include "flow/preflight.h"
 #include "flow/press_log.h"
 #include "platform/dispatch.h"
@@ -56,12 +56,7 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
     ready.lock.reset();  // the sync, the run and the cleanup are over
     record.exit = facts.exit;
     record.runSeconds = facts.seconds;
-    if (const auto* result = std::get_if<backend::BackendResult>(&outcome)) {
-      record.outcome = std::string(result->ok ? "ok" : "not ok") + " code=" + result->code +
-                       " status=" + result->status_text + (result->ok ? "" : " detail=" + result->detail_text);
-    } else {
-      record.outcome = "failed: " + std::get<backend::LauncherInvokeError>(outcome).message;
-    }
+    record.outcome = flow::describeOutcome(outcome);
     if (logFile) flow::appendPressRecord(context.fileSystem, *logFile, record);
     platform::dispatchToMain([this, outcome = std::move(outcome), action] { complete(outcome, action); });
   });

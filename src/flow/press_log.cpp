@@ -33,6 +33,15 @@ std::string seconds(double value) {
 
 }  // namespace
 
+std::string describeOutcome(const backend::RunOutcome& outcome) {
+  if (const auto* failure = std::get_if<backend::LauncherInvokeError>(&outcome)) return "failed: " + failure->message;
+  const auto& result = std::get<backend::BackendResult>(outcome);
+  std::string text = result.ok ? "ok" : "not ok";
+  text += " code=" + result.code + " status=" + result.status_text;
+  if (!result.ok) text += " detail=" + result.detail_text;
+  return text;
+}
+
 std::string formatPressRecord(const PressRecord& record) {
   std::string line = record.time + " " + record.action + " | preflight " + seconds(record.preflightSeconds);
   if (record.sync) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "backend/backend_invoke.h"
 #include "platform/fs.h"
 #include "runtime/runtime_sync.h"
 
@@ -29,6 +30,9 @@ struct PressRecord {
   double runSeconds = 0;
   std::string outcome;  // "ok code=… status=…", "not ok …", or "failed: <failure text>"
 };
+
+// How the log names a run's outcome: "ok code=… status=…", "not ok code=… status=… detail=…", or "failed: …".
+std::string describeOutcome(const backend::RunOutcome& outcome);
 
 // The record as one line: line breaks inside the texts are written as "\n", long texts shortened.
 std::string formatPressRecord(const PressRecord& record);

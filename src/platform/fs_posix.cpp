@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -372,22 +373,43 @@ Result<std::uint64_t> PosixFileSystem::freeSpace(const Path& path) const {
   return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
 }
 
+namespace {
+
+// Reads `fd` from its start, up to `limit` bytes. Returns false with errno when a read fails.
+bool readAll(int fd, std::string& content, size_t limit) {
+  char buffer[64 * 1024];
+  while (content.size() < limit) {
+    ssize_t got =
+        ::pread(fd, buffer, std::min(sizeof buffer, limit - content.size()), static_cast<off_t>(content.size()));
+    if (got == 0) return true;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  return true;
+}
+
+// Writes all of `text` at `fd`'s offset. Returns false with errno when a write fails.
+bool writeAll(int fd, const std::string& text) {
+  for (size_t done = 0; done < text.size();) {
+    ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+}  // namespace
+
 Result<std::string> PosixFileSystem::readFile(const Path& path) const {
   Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat st;
   if (!file.valid() || ::fstat(file.get(), &st) != 0) return posixError(errno, "无法读取" + q(path));
   if (!S_ISREG(st.st_mode)) return posixError(EINVAL, "无法读取" + q(path));
   std::string content;
-  char buffer[64 * 1024];
-  for (;;) {
-    ssize_t got = ::read(file.get(), buffer, sizeof buffer);
-    if (got == 0) return content;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return posixError(errno, "无法读取" + q(path));
-    }
-    content.append(buffer, static_cast<size_t>(got));
-  }
+  if (!readAll(file.get(), content, std::numeric_limits<size_t>::max())) return posixError(errno, "无法读取" + q(path));
+  return content;
 }
 
 namespace {
@@ -401,17 +423,6 @@ class FlockHeld final : public HeldLock {
   Fd fd_;
 };
 
-std::string readAll(int fd) {
-  std::string content;
-  char buffer[4096];
-  ssize_t got;
-  while (content.size() < 64 * 1024 &&
-         (got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(content.size()))) > 0) {
-    content.append(buffer, static_cast<size_t>(got));
-  }
-  return content;
-}
-
 }  // namespace
 
 Result<LockAttempt> PosixFileSystem::tryLockFile(const Path& path, const std::string& note) {
@@ -419,7 +430,9 @@ Result<LockAttempt> PosixFileSystem::tryLockFile(const Path& path, const std::st
   if (!file.valid()) return posixError(errno, "无法打开锁文件" + q(path));
   if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK) return posixError(errno, "无法锁定" + q(path));
-    return LockAttempt{nullptr, readAll(file.get())};
+    std::string holder;
+    (void)readAll(file.get(), holder, 64 * 1024);  // as much of the holder's note as can be read
+    return LockAttempt{nullptr, holder};
   }
   // The note is for others to read; a note that cannot be written costs only the holder's name.
   if (::ftruncate(file.get(), 0) == 0) (void)!::pwrite(file.get(), note.data(), note.size(), 0);
@@ -428,13 +441,7 @@ Result<LockAttempt> PosixFileSystem::tryLockFile(const Path& path, const std::st
 
 Status PosixFileSystem::appendToFile(const Path& path, const std::string& text) {
   Fd file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
-  if (!file.valid()) return posixError(errno, "无法写入" + q(path));
-  for (size_t done = 0; done < text.size();) {
-    ssize_t put = ::write(file.get(), text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return posixError(errno, "无法写入" + q(path));
-    done += static_cast<size_t>(put);
-  }
+  if (!file.valid() || !writeAll(file.get(), text)) return posixError(errno, "无法写入" + q(path));
   return Status::success();
 }
 
@@ -448,12 +455,7 @@ Status PosixFileSystem::writeFileAtomically(const Path& path, const std::string&
     (void)::unlink(hidden.c_str());
     return posixError(error, what);
   };
-  for (size_t done = 0; done < content.size();) {
-    ssize_t put = ::write(file.get(), content.data() + done, content.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return failed(errno);
-    done += static_cast<size_t>(put);
-  }
+  if (!writeAll(file.get(), content)) return failed(errno);
   // Not flushed to the disk on its own: on a journaling file system that would also write out every file
   // copied just before. A record that a power cut leaves empty or cut short is never trusted.
   if (::close(file.release()) != 0) return failed(errno);

@@ -53,6 +53,7 @@ struct EntryPlan {
   struct Piece {
     std::string relative;  // below the runtime root
     platform::Path source;
+    bool folder;  // as the bundle has it
     // Each file and link of the piece (below it, "" for the piece itself) as the bundle's tree was read.
     std::vector<std::pair<std::string, platform::FileIdentity>> files;
   };
@@ -103,6 +104,7 @@ EntryPlan planEntry(const char* name, const platform::Path& sourceEntry, const s
     // Copied whole: the entry with everything below it.
     EntryPlan::Piece piece{joined(name, entry.relativePath),
                            entry.relativePath.empty() ? sourceEntry : sourceEntry / entry.relativePath,
+                           entry.kind == EntryKind::directory,
                            {}};
     const std::string& folder = entry.relativePath;
     const size_t first = i;
@@ -123,7 +125,7 @@ EntryPlan planEntry(const char* name, const platform::Path& sourceEntry, const s
 void wholeWhereNothingStays(EntryPlan& plan, const char* name, const platform::Path& sourceEntry,
                             const std::vector<ScannedEntry>& source) {
   if (!plan.kept.empty() || (plan.copies.size() <= 1 && plan.removals.empty())) return;
-  EntryPlan::Piece whole{name, sourceEntry, {}};
+  EntryPlan::Piece whole{name, sourceEntry, true, {}};
   for (const ScannedEntry& entry : source) {
     if (entry.kind != EntryKind::directory) whole.files.emplace_back(entry.relativePath, entry.identity);
   }
@@ -156,18 +158,16 @@ class Placer {
   // Copies the bundle's entry to `fresh`, a reserved place. Any thread may call it.
   platform::Status copy(const platform::Path& source, const platform::Path& fresh,
                         const platform::CopyProgress& progress) {
-    if (platform::Status copied = fileSystem_.copyTree(source, fresh, progress); !copied) return copied.error();
-    return platform::Status::success();
+    return fileSystem_.copyTree(source, fresh, progress);
   }
 
-  // Puts `fresh` at `relative` in one step. Whatever stood there lands in the hidden folder (to be removed
-  // later, or at once when room is short); a file is simply renamed over when room is short, which frees it.
-  platform::Status place(const platform::Path& fresh, const std::string& relative) {
-    const platform::Path target = destination_ / relative;
+  // Puts `fresh`, the copy of `piece`, in its place in one step. Whatever stood there lands in the hidden folder
+  // (to be removed later, or at once when room is short); a file is simply renamed over when room is short,
+  // which frees the old one (a folder in its place makes that rename fail, and the two steps below take over).
+  platform::Status place(const platform::Path& fresh, const EntryPlan::Piece& piece) {
+    const platform::Path target = destination_ / piece.relative;
     platform::Status placed;
-    if (!fileSystem_.existsWithoutFollowing(target)) {
-      placed = fileSystem_.rename(fresh, target);
-    } else if (!roomy_ && !isDirectory(fresh) && !isDirectory(target)) {
+    if (!fileSystem_.existsWithoutFollowing(target) || (!roomy_ && !piece.folder)) {
       placed = fileSystem_.rename(fresh, target);
     } else if ((placed = fileSystem_.exchange(fresh, target))) {
       discard(fresh);
@@ -190,11 +190,6 @@ class Placer {
   }
 
  private:
-  bool isDirectory(const platform::Path& path) const {
-    platform::Result<std::vector<ScannedEntry>> found = fileSystem_.scan(path);
-    return found && !found.value().empty() && found.value()[0].kind == EntryKind::directory;
-  }
-
   // An old piece goes at once when room is short; else it waits for removeReplacedEntries.
   void discard(const platform::Path& old) {
     if (!roomy_) (void)fileSystem_.removeTree(old);
@@ -384,12 +379,12 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
       if (platform::Status copied = placer.copy(piece.source, place.value(), copiedFile); !copied) {
         return copied.error();
       }
-      if (platform::Status placed = placer.place(place.value(), piece.relative); !placed) return placed.error();
+      if (platform::Status placed = placer.place(place.value(), piece); !placed) return placed.error();
     }
     if (roomy) {
       if (platform::Status copied = copyAll(placer, plan.copies, places, copiedFile); !copied) return copied.error();
       for (size_t k = 0; k < plan.copies.size(); ++k) {
-        if (platform::Status placed = placer.place(places[k], plan.copies[k].relative); !placed) return placed.error();
+        if (platform::Status placed = placer.place(places[k], plan.copies[k]); !placed) return placed.error();
       }
     }
     for (const std::string& relative : plan.removals) {

@@ -3,7 +3,6 @@
 #include <QAccessible>
 #include <QAction>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -124,13 +123,6 @@ class LauncherWindowTest : public QObject {
   void theWindowAnswersWhileTheRuntimeIsCopied() {
     LauncherWorld world;
     world.launch();
-    QElapsedTimer clock;
-    qint64 last = 0, longestGap = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      longestGap = std::max(longestGap, clock.elapsed() - last);
-      last = clock.elapsed();
-    });
     std::atomic<int> copies = 0;
     world.files.fileSystem.beforeCopy = [&](const platform::Path&) {
       ++copies;
@@ -142,17 +134,16 @@ class LauncherWindowTest : public QObject {
       const QString line = world.label("progressLabel")->text();
       if (!line.isEmpty() && (progress.isEmpty() || progress.back() != line)) progress << line;
     });
-    clock.start();
-    ticker.start(10);
+    testing_support::StallWatch stalls;
     watcher.start(5);
     for (int press = 0; press < 2; ++press) {
       QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);
       QCOMPARE(world.state(), QStringLiteral("正在检测环境… | label | - |  | busy"));
       QVERIFY(world.waitUntilIdle());
       QCOMPARE(world.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
-      QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
+      QVERIFY2(stalls.longestMs() < 250, qPrintable(QString::number(stalls.longestMs())));
       QCOMPARE(copies, 7);  // the seven entries on the first press, nothing on the second
-      longestGap = 0;
+      stalls.restart();
     }
     // Counted up from 0% as the copying goes on (the last values may pass between two looks).
     bool rising = progress.size() >= 3 && progress.front() == QStringLiteral("正在准备运行环境 0%");
@@ -206,17 +197,9 @@ class LauncherWindowTest : public QObject {
 
     // A failure text of millions of lines is shown without holding the window.
     world.setBackendScript("yes x | head -n 5000000");
-    QElapsedTimer clock;
-    qint64 last = 0, longestGap = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      longestGap = std::max(longestGap, clock.elapsed() - last);
-      last = clock.elapsed();
-    });
-    clock.start();
-    ticker.start(10);
+    testing_support::StallWatch stalls;
     QVERIFY(world.clickAndWait("checkButton"));
-    QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
+    QVERIFY2(stalls.longestMs() < 300, qPrintable(QString::number(stalls.longestMs())));
     QCOMPARE(world.state(), QStringLiteral("启动器执行失败 | systemRed | x\nx\nx | check"));
   }
 
@@ -320,20 +303,12 @@ class LauncherWindowTest : public QObject {
     world.setBackendScript("echo run >> '" + runs.string() + "'\nyes '正在下载 wheel' | head -n 1000000 >&2\n" +
                            "echo '正在安装 3/12：torch' >&2; echo ' ' >&2\nwhile [ ! -e '" + release.string() +
                            "' ]; do sleep 0.02; done\ncat '" + (world.files.dir / "result.json").string() + "'");
-    QElapsedTimer clock;
-    qint64 last = 0, longestGap = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      longestGap = std::max(longestGap, clock.elapsed() - last);
-      last = clock.elapsed();
-    });
-    clock.start();
-    ticker.start(10);
+    testing_support::StallWatch stalls;
     QTest::mouseClick(world.button("installButton"), Qt::LeftButton);
     QCOMPARE(world.state(), QStringLiteral("正在安装环境，请稍候… | label | - |  | busy"));
     QVERIFY(LauncherAppDelegateProbe::desiredInstallVisible(*world.delegate));  // busy leaves the flags alone
     QTRY_COMPARE_WITH_TIMEOUT(world.label("progressLabel")->text(), QStringLiteral("正在安装 3/12：torch"), 60000);
-    QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
+    QVERIFY2(stalls.longestMs() < 300, qPrintable(QString::number(stalls.longestMs())));
     QVERIFY(rectInWindow(world.label("progressLabel")).width() > 100);
 
     for (const char* name : {"checkButton", "launchButton"}) QTest::mouseClick(world.button(name), Qt::LeftButton);

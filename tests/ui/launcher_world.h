@@ -2,11 +2,14 @@
 // test's backend script is a small shell script, an Application Support folder and a fake uname.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 
 #include "app/launcher_app_delegate.h"
@@ -20,6 +23,30 @@ struct LauncherAppDelegateProbe {
 }  // namespace app
 
 namespace testing_support {
+
+// How the window's thread feels to a user: a 10 ms timer on it, and the longest it had to wait between two
+// ticks since it started (or was started again).
+class StallWatch {
+ public:
+  StallWatch() {
+    QObject::connect(&ticker_, &QTimer::timeout, [this] {
+      longest_ = std::max(longest_, clock_.elapsed() - last_);
+      last_ = clock_.elapsed();
+    });
+    restart();
+  }
+  void restart() {
+    last_ = longest_ = 0;
+    clock_.start();
+    ticker_.start(10);
+  }
+  qint64 longestMs() const { return longest_; }
+
+ private:
+  QElapsedTimer clock_;
+  QTimer ticker_;
+  qint64 last_ = 0, longest_ = 0;
+};
 
 using app::LauncherAppDelegate;
 using app::LauncherEnvironment;
