@@ -7,5 +7,6 @@ set(LAUNCHER_IMAGE_MODELS "FLUX.1 Kontext / Qwen-Image / Stable Diffusion 3.5 / 
     CACHE STRING "Four image model names separated by ' / '")
 set(LAUNCHER_VIDEO_MODELS "Wan 2.2 / HunyuanVideo / LTX-Video / CogVideoX"
     CACHE STRING "Four video model names separated by ' / '")
+set(LAUNCHER_DISPLAY_NAME "岚栖启动器" CACHE STRING "The app's name where the system shows app names")
 set(LAUNCHER_BUNDLE_NAME "LanqiLauncher" CACHE STRING "Name of the app bundle and its executable")
 set(LAUNCHER_BUNDLE_IDENTIFIER "studio.lanqi.launcher" CACHE STRING "Bundle identifier")

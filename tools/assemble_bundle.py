@@ -110,6 +110,25 @@ def sample_runtime(sample, runtime, python):
             check=True, stdout=subprocess.DEVNULL)
 
 
+# The macOS icon file's entries that hold PNG data, by the pixel size they take.
+ICNS_TYPES = {16: [b"icp4"], 32: [b"icp5", b"ic11"], 64: [b"ic12"], 128: [b"ic07"], 256: [b"ic08", b"ic13"],
+              512: [b"ic09", b"ic14"]}
+
+
+def write_icns(pngs, destination):
+    """Writes the icon file that Finder and the Dock show (Resources/AppIcon.icns) from PNG files named by their
+    pixel size: the 'icns' container, one PNG entry per size and resolution."""
+    entries = b""
+    for png in sorted(pngs, key=lambda path: int(os.path.splitext(os.path.basename(path))[0])):
+        size = int(os.path.splitext(os.path.basename(png))[0])
+        with open(png, "rb") as handle:
+            data = handle.read()
+        for kind in ICNS_TYPES.get(size, []):
+            entries += kind + (len(data) + 8).to_bytes(4, "big") + data
+    with open(destination, "wb") as handle:
+        handle.write(b"icns" + (len(entries) + 8).to_bytes(4, "big") + entries)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--app", required=True, help="the .app folder to make")
@@ -117,6 +136,10 @@ def main():
     parser.add_argument("--info-plist", help="the configured Info.plist")
     parser.add_argument("--payload", default="", help="a packager's runtime payload folder")
     parser.add_argument("--sample", required=True, help="the repository's sample folder")
+    parser.add_argument("--resource", action="append", default=[], metavar="FILE=PATH",
+                        help="a file to carry as Resources/PATH (the icon, translations)")
+    parser.add_argument("--icon", action="append", default=[], metavar="PNG",
+                        help="the icon at one size, named <pixels>.png, for Resources/AppIcon.icns")
     options = parser.parse_args()
 
     contents = os.path.join(options.app, "Contents")
@@ -135,6 +158,13 @@ def main():
                 compile_ahead(os.path.join(runtime, name), os.path.join(runtime, name, "python", "bin", "python3.11"))
     else:
         sample_runtime(options.sample, runtime, sys.executable)
+    for resource in options.resource:
+        source, _, path = resource.partition("=")
+        destination = os.path.join(contents, "Resources", path)
+        os.makedirs(os.path.dirname(destination), exist_ok=True)
+        shutil.copyfile(source, destination)
+    if options.icon:
+        write_icns(options.icon, os.path.join(contents, "Resources", "AppIcon.icns"))
     print(options.app)
     return 0
 

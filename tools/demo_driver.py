@@ -2,7 +2,8 @@
 """Drives the running launcher through its real window as a user would, and saves a screenshot of each state.
 
 Finds the buttons through the accessibility tree (AT-SPI), moves the mouse onto each and clicks it (xdotool),
-waits until the window is idle again, and saves the window to PNG files (ImageMagick's import).
+waits until the window is idle again, saves the window to PNG files (ImageMagick's import), and fails when a
+press ends with another status than the story expects.
 Usage: demo_driver.py <screenshot folder>
 """
 import os
@@ -13,7 +14,9 @@ import time
 
 import pyatspi
 
-STEPS = [("检测环境", "check"), ("一键安装环境", "install"), ("检测环境", "check-again"), ("启动", "launch")]
+# Each press, its screenshot's name, and how the status line begins once the run has ended on a fresh data folder.
+STEPS = [("检测环境", "check", "运行环境尚未安装"), ("一键安装环境", "install", "环境安装完成"),
+         ("检测环境", "check-again", "环境就绪"), ("启动", "launch", "前端已启动：")]
 TIMEOUT = 300
 
 
@@ -94,7 +97,7 @@ def main():
     os.makedirs(folder, exist_ok=True)
     app = launcher()
     screenshot(app, os.path.join(folder, "0-idle.png"))
-    for number, (title, name) in enumerate(STEPS, start=1):
+    for number, (title, name, expected) in enumerate(STEPS, start=1):
         button = find(app, "push button", title)
         wait_for(lambda: button is not None and usable(button), "“%s” to be usable" % title)
         click(button)
@@ -114,7 +117,10 @@ def main():
         time.sleep(0.3)
         path = os.path.join(folder, "%d-%s.png" % (number, name))
         screenshot(app, path)
-        print("%s → %s (%s)" % (title, status_text(app), path), flush=True)
+        status = status_text(app)
+        print("%s → %s (%s)" % (title, status, path), flush=True)
+        if not status.startswith(expected):
+            sys.exit("after “%s” the status is “%s”, not “%s…”" % (title, status, expected))
     return 0
 
 

@@ -8,8 +8,10 @@
 int main() {
   const platform::Bundle bundle = platform::mainBundle();
   platform::InfoValue release;
+  platform::InfoValue identifier;
   if (bundle.infoDictionaryFile) {
     release = platform::readInfoDictionaryValue(*bundle.infoDictionaryFile, app::kReleaseVersionKey);
+    identifier = platform::readInfoDictionaryValue(*bundle.infoDictionaryFile, "CFBundleIdentifier");
   }
   static platform::PosixFileSystem fileSystem;
   const std::optional<platform::Path> support = platform::applicationSupportDirectory();
@@ -24,6 +26,7 @@ int main() {
       app::launcherVersionTextFor(release), logFile};
 
   platform::ui::Application& application = platform::ui::Application::shared();
+  if (bundle.resourceDirectory) application.adoptBundleResources(*bundle.resourceDirectory, identifier.text);
   static app::LauncherAppDelegate delegate(environment);
   // One launcher per user: a second start brings this one's window to the front and ends, touching nothing.
   std::unique_ptr<platform::ui::SingleInstance> only;

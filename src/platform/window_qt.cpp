@@ -2,11 +2,15 @@
 #include <QApplication>
 #include <QBoxLayout>
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QLibraryInfo>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cmath>
 #include <cstdio>
@@ -364,6 +368,22 @@ void Application::setDelegate(ApplicationDelegate* delegate) { delegate_ = deleg
 
 void Application::setActivationPolicyRegular() {
   // Qt applications are regular applications on every platform it runs on.
+}
+
+void Application::adoptBundleResources(const Path& resourceDirectory, const std::string& identifier) {
+  const QDir resources(QString::fromStdString(resourceDirectory.string()));
+  QIcon icon;
+  const QDir icons(resources.filePath(QStringLiteral("icons")));
+  for (const QString& file : icons.entryList({QStringLiteral("*.png")}, QDir::Files))
+    icon.addFile(icons.filePath(file));
+  if (!icon.isNull()) QApplication::setWindowIcon(icon);
+
+  static QTranslator translator;  // lives as long as the application
+  if (translator.load(QStringLiteral("qtbase_zh_CN"), resources.filePath(QStringLiteral("translations"))) ||
+      translator.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(&translator);
+  }
+  QGuiApplication::setDesktopFileName(QString::fromStdString(identifier));
 }
 
 void Application::run() {
