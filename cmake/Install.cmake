@@ -11,11 +11,24 @@ set(LAUNCHER_RELEASE_DATE "2026-12-07" CACHE STRING "Date of this release, YYYY-
 
 if(APPLE)
   # ---- macOS: the bundle with Qt deployed into it, and a disk image ----
+  set(LAUNCHER_SIGNING_IDENTITY "" CACHE STRING "codesign identity for the disk image's app (empty: unsigned)")
+  set(LAUNCHER_NOTARY_PROFILE "" CACHE STRING "notarytool keychain profile (empty: signed, not notarised)")
   install(TARGETS ${LAUNCHER_BUNDLE_NAME} BUNDLE DESTINATION .)
-  qt_generate_deploy_app_script(TARGET ${LAUNCHER_BUNDLE_NAME} OUTPUT_SCRIPT deploy_script NO_UNSUPPORTED_PLATFORM_ERROR)
+  # Qt's frameworks and plugins go into the installed bundle (macdeployqt, through Qt's deployment script).
+  if(Qt6_VERSION VERSION_GREATER_EQUAL 6.5)
+    qt_generate_deploy_app_script(TARGET ${LAUNCHER_BUNDLE_NAME} OUTPUT_SCRIPT deploy_script
+                                  NO_UNSUPPORTED_PLATFORM_ERROR)
+  else()
+    qt_generate_deploy_app_script(TARGET ${LAUNCHER_BUNDLE_NAME} FILENAME_VARIABLE deploy_script
+                                  NO_UNSUPPORTED_PLATFORM_ERROR)
+  endif()
   install(SCRIPT ${deploy_script})
   set(CPACK_GENERATOR DragNDrop)
-  set(CPACK_DMG_VOLUME_NAME "${LAUNCHER_BUNDLE_NAME}")
+  set(CPACK_DMG_VOLUME_NAME "${LAUNCHER_DISPLAY_NAME}")
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/macos/sign-staged.cmake)
+  set(CPACK_LAUNCHER_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+  set(CPACK_LAUNCHER_SIGNING_IDENTITY ${LAUNCHER_SIGNING_IDENTITY})
+  set(CPACK_LAUNCHER_NOTARY_PROFILE ${LAUNCHER_NOTARY_PROFILE})
 else()
   # ---- Linux: one app folder, a command, a desktop entry, metainfo and icons ----
   set(app_dir ${CMAKE_INSTALL_LIBDIR}/${LAUNCHER_PACKAGE_NAME}/${LAUNCHER_BUNDLE_NAME}.app)
