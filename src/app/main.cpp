@@ -26,7 +26,7 @@ int main() {
       app::launcherVersionTextFor(release), logFile};
 
   platform::ui::Application& application = platform::ui::Application::shared();
-  if (bundle.resourceDirectory) application.adoptBundleResources(*bundle.resourceDirectory, identifier.text);
+  if (bundle.resourceDirectory) platform::ui::adoptBundleResources(*bundle.resourceDirectory, identifier.text);
   static app::LauncherAppDelegate delegate(environment);
   // One launcher per user: a second start brings this one's window to the front and ends, touching nothing.
   std::unique_ptr<platform::ui::SingleInstance> only;

@@ -194,11 +194,6 @@ class Application {
   void setDelegate(ApplicationDelegate* delegate);
   // A regular application: shown in the Dock and able to come to the front.
   void setActivationPolicyRegular();
-  // Takes from the bundle's resources what the window system shows beside the window: the icon
-  // (`icons/<size>.png`), the texts that Qt itself draws in Chinese (`translations/qtbase_zh_CN.qm`, else Qt's
-  // installed translation), and the name that ties the windows to their desktop entry (the bundle identifier).
-  // What is missing is left out: the system's default icon, Qt's texts in English.
-  void adoptBundleResources(const Path& resourceDirectory, const std::string& identifier);
   // Runs the event loop; `applicationDidFinishLaunching` comes from its first turn. Returns when the
   // application has terminated.
   void run();
@@ -209,6 +204,12 @@ class Application {
   Application();
   ApplicationDelegate* delegate_ = nullptr;
 };
+
+// Takes from the bundle's resources what the window system shows beside the window: the icon
+// (`icons/<size>.png`), the texts that Qt itself draws in Chinese (`translations/qtbase_zh_CN.qm`, else Qt's
+// installed translation), and the name that ties the windows to their desktop entry (the bundle identifier).
+// What is missing is left out: the system's default icon, Qt's texts in English.
+void adoptBundleResources(const Path& resourceDirectory, const std::string& identifier);
 
 // Ends the process at once with `status`, without waiting for background work.
 [[noreturn]] void endProcess(int status);

@@ -370,7 +370,7 @@ void Application::setActivationPolicyRegular() {
   // Qt applications are regular applications on every platform it runs on.
 }
 
-void Application::adoptBundleResources(const Path& resourceDirectory, const std::string& identifier) {
+void adoptBundleResources(const Path& resourceDirectory, const std::string& identifier) {
   const QDir resources(QString::fromStdString(resourceDirectory.string()));
   QIcon icon;
   const QDir icons(resources.filePath(QStringLiteral("icons")));

@@ -2,12 +2,19 @@
 // reads the whole window state at once (LauncherWorld::state).
 #include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 
 #include <map>
 
@@ -63,6 +70,38 @@ class LauncherWindowTest : public QObject {
       QAccessibleInterface* item = QAccessible::queryAccessibleInterface(world.widget(name));
       QVERIFY2(item && item->role() == role && !item->text(QAccessible::Name).isEmpty(), name);
     }
+  }
+
+  // The bundle's own translation wins over the one installed with Qt: one that answers in Japanese is put where
+  // the Chinese one belongs, so that the two can be told apart.
+  void theBundleGivesTheIconAndQtsOwnTexts() {
+    const QString installed = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto copyText = [](const QString& language, const QString& folder) {
+      QTranslator translator;
+      return translator.load(QStringLiteral("qtbase_") + language, folder)
+                 ? translator.translate("QWidgetTextControl", "&Copy")
+                 : QString();
+    };
+    const QString japanese = copyText(QStringLiteral("ja"), installed);
+    const QString chinese = copyText(QStringLiteral("zh_CN"), installed);
+    QVERIFY2(!japanese.isEmpty() && !chinese.isEmpty(), "Qt's translations (qt6-translations-l10n) are missing");
+
+    QTemporaryDir carried, bare;
+    QVERIFY(QDir(carried.path()).mkpath(QStringLiteral("icons")) &&
+            QDir(carried.path()).mkpath(QStringLiteral("translations")));
+    QImage mark(16, 16, QImage::Format_ARGB32);
+    mark.fill(Qt::blue);
+    QVERIFY(mark.save(carried.filePath(QStringLiteral("icons/16.png"))));
+    QVERIFY(QFile::copy(installed + QStringLiteral("/qtbase_ja.qm"),
+                        carried.filePath(QStringLiteral("translations/qtbase_zh_CN.qm"))));
+
+    platform::ui::adoptBundleResources(carried.path().toStdString(), "studio.example.launcher");
+    QCOMPARE(QCoreApplication::translate("QWidgetTextControl", "&Copy"), japanese);
+    QCOMPARE(QApplication::windowIcon().availableSizes(), QList<QSize>{QSize(16, 16)});
+    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("studio.example.launcher"));
+
+    platform::ui::adoptBundleResources(bare.path().toStdString(), "studio.example.launcher");
+    QCOMPARE(QCoreApplication::translate("QWidgetTextControl", "&Copy"), chinese);
   }
 
   void preflightFailuresAreRedAndRunNothing() {
