@@ -4,6 +4,7 @@ find_program(LAUNCHER_RSVG_CONVERT rsvg-convert REQUIRED)
 set(LAUNCHER_ICON_SVG ${PROJECT_SOURCE_DIR}/packaging/lanqi-launcher.svg)
 set(LAUNCHER_ICON_SIZES 16 24 32 48 64 128 256 512)
 set(LAUNCHER_ICON_FILES)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/icons)
 foreach(size IN LISTS LAUNCHER_ICON_SIZES)
   set(png ${CMAKE_BINARY_DIR}/icons/${size}.png)
   add_custom_command(OUTPUT ${png}
