@@ -115,8 +115,9 @@ class FileSystem {
   // alike); permission bits and modification times are kept. Regular files are cloned where the file system
   // can share their blocks, else copied in the kernel; holes in sparse files stay holes. Other kinds (pipes,
   // sockets, devices) fail at once, even when one is swapped in for a file while the copy runs: nothing is
-  // opened in a way that can block. On failure the partial copy stays where it is. `progress`, when set, is
-  // told each regular file's size once it is copied (a tree cloned in one call reports nothing).
+  // opened in a way that can block. On failure the partial copy stays where it is. A tree's files are copied
+  // on two threads while its folders are made in order. `progress`, when set, is told each regular file's size
+  // once it is copied, from either thread (a tree cloned in one call reports nothing).
   virtual Status copyTree(const Path& from, const Path& to, const CopyProgress& progress) = 0;
 
   // Reports the entry at `path` and, when it is a directory, everything below it, each with its identity,
