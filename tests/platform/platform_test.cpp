@@ -93,7 +93,7 @@ TEST(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {
   const std::string big(3 * 1024 * 1024 + 17, 'q');
   writeFile(from / "big.bin", big);
   std::filesystem::create_symlink("no-such-target", from / "bin/dangling");
-  std::filesystem::create_directory(from / "locked");
+  writeFile(from / "locked/kept", "k");  // a read-only folder gets its mode once its files are in
   struct timespec old[2] = {{1000000000, 0}, {1234567890, 123456789}};
   ::utimensat(AT_FDCWD, (from / "lib/mod.py").c_str(), old, 0);
   ::utimensat(AT_FDCWD, (from / "lib").c_str(), old, 0);
@@ -102,6 +102,7 @@ TEST(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {
   ASSERT_TRUE(fs.copyTree(from, dir / "to", nullptr).ok());
   EXPECT_EQ(readFile(dir / "to/big.bin"), big);
   EXPECT_EQ(readFile(dir / "to/empty"), "");
+  EXPECT_EQ(readFile(dir / "to/locked/kept"), "k");
   EXPECT_EQ(std::vector<int>({modeOf(dir / "to/bin/tool"), modeOf(dir / "to/lib/mod.py"), modeOf(dir / "to/locked")}),
             std::vector<int>({0750, 0640, 0500}));
   EXPECT_EQ(std::filesystem::read_symlink(dir / "to/bin/dangling"), "no-such-target");
