@@ -68,13 +68,19 @@ def click(node):
     subprocess.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "1"], check=True)
 
 
+def after_models(app):
+    """The labels with text that follow the model list: the status line, then the detail text when shown."""
+    labels = [node for node in walk(app) if node.getRoleName() == "label" and node.name]
+    for index, node in enumerate(labels):
+        if node.name.startswith("生图："):
+            return labels[index + 1:]
+    return []
+
+
 def status_text(app):
-    """The status line: the label that follows the model list."""
-    labels = [node.name for node in walk(app) if node.getRoleName() == "label" and node.name]
-    for index, text in enumerate(labels[:-1]):
-        if text.startswith("生图："):
-            return labels[index + 1]
-    return ""
+    """The status line."""
+    labels = after_models(app)
+    return labels[0].name if labels else ""
 
 
 def progress_text(app):
@@ -88,9 +94,7 @@ def progress_text(app):
 def context_menu(app, path):
     """Opens the detail text's context menu with the right mouse button, pictures it (the items that Qt itself
     draws, "Copy" and "Select All", read in Chinese from the translation that the bundle carries), closes it."""
-    labels = [node for node in walk(app) if node.getRoleName() == "label" and node.name]
-    status = next(index for index, node in enumerate(labels) if node.name.startswith("生图：")) + 1
-    x, y, width, height = labels[status + 1].queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    x, y, width, height = after_models(app)[1].queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     subprocess.run(["xdotool", "mousemove", str(x + 20), str(y + height // 2), "click", "3"], check=True)
     time.sleep(1)
     screenshot(app, path)

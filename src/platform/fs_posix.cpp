@@ -112,8 +112,8 @@ Status copySymlink(int srcDir, const char* srcName, int dstDir, const char* dstN
   return Status::success();
 }
 
-Status copyRegular(int srcDir, const char* srcName, int dstDir, const char* dstName, const struct stat&,
-                   detail::CopyHints& hints, const Path& from, const Path& to) {
+Status copyRegular(int srcDir, const char* srcName, int dstDir, const char* dstName, detail::CopyHints& hints,
+                   const Path& from, const Path& to) {
   // Opened without blocking and looked at again through the descriptor: a pipe put in the file's place since
   // the look by name must fail here, not hold the window until someone writes into it.
   Fd in(::openat(srcDir, srcName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
@@ -143,15 +143,7 @@ class FolderCopy;
 // queue, so that only a few folders are held open at once.
 class TreeCopy {
  public:
-  TreeCopy(const detail::CopyHints& hints, unsigned threads) : hints_(hints) {
-    for (unsigned k = 0; k < threads; ++k) {
-      try {
-        threads_.emplace_back([this] { work(); });
-      } catch (const std::system_error&) {
-        break;  // fewer threads, or none: the walk then copies each file itself
-      }
-    }
-  }
+  TreeCopy(const detail::CopyHints& hints, unsigned threads) : hints_(hints), threadCount_(threads) {}
   ~TreeCopy() { (void)finish(); }
 
   bool failed() {
@@ -209,6 +201,8 @@ class TreeCopy {
 
   static constexpr size_t kQueued = 64;
   detail::CopyHints hints_;
+  const unsigned threadCount_;
+  bool started_ = false;
   std::mutex mutex_;
   std::condition_variable ready_, room_;
   std::deque<Task> queue_;
@@ -241,12 +235,12 @@ class FolderCopy {
 };
 
 void TreeCopy::run(Task& task, detail::CopyHints& hints) {
-  struct stat st;
-  Status copied = ::fstatat(task.folder->src.get(), task.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0
-                      ? posixError(errno, "无法读取" + q(task.from))
-                      : copyRegular(task.folder->src.get(), task.name.c_str(), task.folder->dst.get(),
-                                    task.name.c_str(), st, hints, task.from, task.to);
-  if (!copied) fail(std::move(copied));
+  // The file is looked at again as it is opened: whatever stands there now, only a regular file is copied.
+  if (Status copied = copyRegular(task.folder->src.get(), task.name.c_str(), task.folder->dst.get(), task.name.c_str(),
+                                  hints, task.from, task.to);
+      !copied) {
+    fail(std::move(copied));
+  }
   task.folder.reset();  // the folder's mode and times follow its last file
 }
 
@@ -255,6 +249,18 @@ void TreeCopy::copyFile(std::shared_ptr<FolderCopy> folder, std::string name, Pa
   {
     std::unique_lock<std::mutex> lock(mutex_);
     if (failure_) return;
+    // The copying threads start with the first file handed over: a copy of one file, or of folders and links
+    // alone, starts none.
+    if (!started_) {
+      started_ = true;
+      for (unsigned k = 0; k < threadCount_; ++k) {
+        try {
+          threads_.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+          break;  // fewer threads, or none: the walk then copies each file itself
+        }
+      }
+    }
     if (!threads_.empty()) {
       room_.wait(lock, [this] { return queue_.size() < kQueued || failure_; });
       if (failure_) return;
@@ -304,7 +310,7 @@ Status copyEntry(int srcDir, const char* srcName, int dstDir, const char* dstNam
   if (::fstatat(srcDir, srcName, &st, AT_SYMLINK_NOFOLLOW) != 0) return posixError(errno, "无法读取" + q(from));
   switch (st.st_mode & S_IFMT) {
     case S_IFREG:
-      return copyRegular(srcDir, srcName, dstDir, dstName, st, hints, from, to);
+      return copyRegular(srcDir, srcName, dstDir, dstName, hints, from, to);
     case S_IFDIR:
       return copyDirectory(srcDir, srcName, dstDir, dstName, st, tree, hints, from, to);
     case S_IFLNK:
