@@ -563,6 +563,7 @@ Result<std::string> PosixFileSystem::readFile(const Path& path) const {
   if (!file.valid() || ::fstat(file.get(), &st) != 0) return posixError(errno, "无法读取" + q(path));
   if (!S_ISREG(st.st_mode)) return posixError(EINVAL, "无法读取" + q(path));
   std::string content;
+  content.reserve(static_cast<size_t>(st.st_size));  // read in place: a large file is not copied as it grows
   if (!readAll(file.get(), content, std::numeric_limits<size_t>::max())) return posixError(errno, "无法读取" + q(path));
   return content;
 }

@@ -1,12 +1,15 @@
 #include "runtime/runtime_sync.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <numeric>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 
@@ -51,25 +54,26 @@ std::string joined(const std::string& parent, const std::string& child) {
 // and the record.
 struct EntryPlan {
   struct Piece {
-    std::string relative;  // below the runtime root
-    platform::Path source;
-    bool folder;  // as the bundle has it
+    std::string relative;   // below the runtime root
+    platform::Path source;  // the bundle's entry, or what is below it
+    bool folder;            // as the bundle has it
     // Each file and link of the piece (below it, "" for the piece itself) as the bundle's tree was read.
     std::vector<std::pair<std::string, platform::FileIdentity>> files;
   };
-  std::vector<Piece> copies;                               // copied whole and swapped in
-  std::vector<std::string> removals;                       // not in the bundle: moved out
-  std::vector<std::pair<std::string, RecordedCopy>> kept;  // proven unchanged
-  std::uint64_t bytes = 0;                                 // to copy
+  std::vector<Piece> copies;              // copied whole and swapped in
+  std::vector<std::string> removals;      // not in the bundle: moved out
+  std::vector<const RecordedFile*> kept;  // proven unchanged: the record's lines, in order
+  std::uint64_t bytes = 0;                // to copy
 };
 
 // Walks the two trees side by side (a scan lists both in the same order) and decides, entry by entry, what
 // stays, what is copied whole and what goes. Below a piece that is copied or removed whole nothing more is
 // looked at.
-EntryPlan planEntry(const char* name, const platform::Path& sourceEntry, const std::vector<ScannedEntry>& source,
-                    const std::vector<ScannedEntry>& existing, const SyncRecord* record) {
+EntryPlan planEntry(const char* name, const std::vector<ScannedEntry>& source,
+                    const std::vector<ScannedEntry>& existing, std::span<const RecordedFile> recorded) {
   EntryPlan plan;
-  size_t i = 0, j = 0;
+  std::string key;  // the record's name of the file at hand, built in place
+  size_t i = 0, j = 0, r = 0;
   auto skipBelow = [](const std::vector<ScannedEntry>& tree, size_t& at, const std::string& folder) {
     while (at < tree.size() && platform::isBelow(tree[at].relativePath, folder)) ++at;
   };
@@ -91,21 +95,20 @@ EntryPlan planEntry(const char* name, const platform::Path& sourceEntry, const s
         ++i, ++j;
         continue;
       }
-    } else if (copy && copy->kind == entry.kind && record) {
-      std::string full = joined(name, entry.relativePath);
-      auto recorded = record->files.find(full);
-      if (recorded != record->files.end() && recorded->second.source == entry.identity &&
-          recorded->second.copy == copy->identity) {
-        plan.kept.emplace_back(std::move(full), recorded->second);
+    } else if (copy && copy->kind == entry.kind) {
+      // The record's lines go in the scan's order too: the file's line, if any, is the next one not before it.
+      key.assign(name);
+      if (!entry.relativePath.empty()) key.append("/").append(entry.relativePath);
+      while (r < recorded.size() && platform::comparePaths(recorded[r].path, key) < 0) ++r;
+      if (r < recorded.size() && recorded[r].path == key && recorded[r].copy.source == entry.identity &&
+          recorded[r].copy.copy == copy->identity) {
+        plan.kept.push_back(&recorded[r]);
         ++i, ++j;
         continue;
       }
     }
     // Copied whole: the entry with everything below it.
-    EntryPlan::Piece piece{joined(name, entry.relativePath),
-                           entry.relativePath.empty() ? sourceEntry : sourceEntry / entry.relativePath,
-                           entry.kind == EntryKind::directory,
-                           {}};
+    EntryPlan::Piece piece{joined(name, entry.relativePath), {}, entry.kind == EntryKind::directory, {}};
     const std::string& folder = entry.relativePath;
     const size_t first = i;
     for (; i < source.size() && (i == first || platform::isBelow(source[i].relativePath, folder)); ++i) {
@@ -285,7 +288,7 @@ platform::Status copyAll(Placer& placer, const std::vector<EntryPlan::Piece>& pi
 // file, its modification time) as the bundle's entry was read. One that a program changed since is left out,
 // so the next sync copies it again.
 void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& destination,
-                 const EntryPlan::Piece& piece, SyncRecord& record) {
+                 const EntryPlan::Piece& piece, std::vector<RecordedFile>& record) {
   platform::Result<std::vector<ScannedEntry>> placed = fileSystem.scan(destination / piece.relative);
   if (!placed) return;
   auto source = piece.files.begin();
@@ -295,8 +298,30 @@ void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& d
     if (source == piece.files.end()) return;
     if (source->first != entry.relativePath || source->second.size != entry.identity.size) continue;
     if (entry.kind == EntryKind::regular && source->second.modifiedNs != entry.identity.modifiedNs) continue;
-    record.files.emplace(joined(piece.relative, entry.relativePath), RecordedCopy{source->second, entry.identity});
+    record.push_back({joined(piece.relative, entry.relativePath), RecordedCopy{source->second, entry.identity}});
   }
+}
+
+// The record's lines of the entry `name`: the entry itself, or everything below it.
+std::span<const RecordedFile> recordedEntry(const SyncRecord& record, std::string_view name) {
+  const std::vector<RecordedFile>& files = record.files;
+  auto first = std::lower_bound(files.begin(), files.end(), name, [](const RecordedFile& file, std::string_view path) {
+    return platform::comparePaths(file.path, path) < 0;
+  });
+  auto last = first;
+  while (last != files.end() && (last->path == name || platform::isBelow(last->path, name))) ++last;
+  return {first, last};
+}
+
+// Appends the kept lines and the new ones, both in order and none in both, in order.
+void mergeInto(std::vector<RecordedFile>& out, const std::vector<const RecordedFile*>& kept,
+               std::vector<RecordedFile>& copied) {
+  auto k = kept.begin();
+  for (RecordedFile& file : copied) {
+    for (; k != kept.end() && platform::comparePaths((*k)->path, file.path) < 0; ++k) out.push_back(**k);
+    out.push_back(std::move(file));
+  }
+  for (; k != kept.end(); ++k) out.push_back(**k);
 }
 
 }  // namespace
@@ -312,6 +337,19 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
     return runtimeError(RuntimeErrorCode::noMatchingPayload);
   }
 
+  // Compared first, all seven, by metadata alone; nothing is changed before every tree has been read. The
+  // bundle's trees are read on a second thread, from now on, while this one reads the record and the runtime
+  // root's trees.
+  using Scan = platform::Result<std::vector<ScannedEntry>>;
+  auto sourceOf = [&](const PlannedEntry& entry) {
+    return (entry.fromCommonPayload ? commonPayload : targetPayload) / entry.name;
+  };
+  std::future<std::vector<Scan>> bundleScans = std::async(std::launch::async, [&] {
+    std::vector<Scan> scans;
+    for (const PlannedEntry& entry : kCopyPlan) scans.push_back(fileSystem.scan(sourceOf(entry)));
+    return scans;
+  });
+
   if (platform::Status made = fileSystem.createDirectories(destination); !made) return made.error();
   removeReplacedEntries(fileSystem, destination);  // left over from a crash or a busy tree; never fails the sync
 
@@ -323,17 +361,6 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   }
   report.recordTrusted = record.has_value();
 
-  // Compared first, all seven, by metadata alone; nothing is changed before every tree has been read. The
-  // bundle's trees are read on a second thread meanwhile.
-  using Scan = platform::Result<std::vector<ScannedEntry>>;
-  auto sourceOf = [&](const PlannedEntry& entry) {
-    return (entry.fromCommonPayload ? commonPayload : targetPayload) / entry.name;
-  };
-  std::future<std::vector<Scan>> bundleScans = std::async(std::launch::async, [&] {
-    std::vector<Scan> scans;
-    for (const PlannedEntry& entry : kCopyPlan) scans.push_back(fileSystem.scan(sourceOf(entry)));
-    return scans;
-  });
   std::vector<Scan> existingScans;
   for (const PlannedEntry& entry : kCopyPlan) existingScans.push_back(fileSystem.scan(destination / entry.name));
   const std::vector<Scan> sourceScans = bundleScans.get();
@@ -345,8 +372,8 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
     if (bundle.value().empty())
       return platform::posixError(ENOENT, "无法读取“" + sourceOf(kCopyPlan[k]).string() + "”");
     if (!existing) return existing.error();
-    plans.push_back(planEntry(kCopyPlan[k].name, sourceOf(kCopyPlan[k]), bundle.value(), existing.value(),
-                              record ? &*record : nullptr));
+    plans.push_back(planEntry(kCopyPlan[k].name, bundle.value(), existing.value(),
+                              record ? recordedEntry(*record, kCopyPlan[k].name) : std::span<const RecordedFile>()));
     total += plans.back().bytes;
   }
 
@@ -362,11 +389,22 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   ProgressCounter counter(progress, total);
   const platform::CopyProgress copiedFile = [&](std::uint64_t bytes) { counter.add(bytes, 1); };
   if (total > 0) counter.add(0, 0);
-  SyncRecord next{embedded.string(), {}};
-  for (EntryPlan& plan : plans) {
+  // Where every recorded file was kept and nothing else changes, the record stays as it is.
+  size_t keptFiles = 0;
+  for (const EntryPlan& plan : plans) keptFiles += plan.kept.size();
+  const bool recordStays =
+      record && keptFiles == record->files.size() && std::all_of(plans.begin(), plans.end(), [](const EntryPlan& plan) {
+        return plan.copies.empty() && plan.removals.empty();
+      });
+  for (size_t entry = 0; entry < plans.size(); ++entry) {
+    EntryPlan& plan = plans[entry];
     const bool changed = !plan.copies.empty() || !plan.removals.empty();
     ++(changed ? report.entriesReplaced : report.entriesKept);
-    for (auto& [path, copy] : plan.kept) next.files.emplace(std::move(path), copy);
+    const std::string_view name = kCopyPlan[entry].name;
+    for (EntryPlan::Piece& piece : plan.copies) {  // where each piece comes from, now that the pieces are known
+      piece.source = sourceOf(kCopyPlan[entry]);
+      if (piece.relative != name) piece.source /= piece.relative.substr(name.size() + 1);
+    }
     // Where there is room, the entry's pieces are all copied, on two threads, before any is swapped in, so a
     // copy that fails leaves the entry as it was. Else each goes in as soon as it is copied.
     std::vector<platform::Path> places;
@@ -397,9 +435,17 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   if (platform::Status repaired = repairManagedRuntimeExecutables(fileSystem, destination); !repaired) {
     return repaired.error();
   }
+  if (recordStays) return report;
   // Taken after the repair, which may have changed the modes of fresh tools.
-  for (const EntryPlan& plan : plans) {
-    for (const EntryPlan::Piece& piece : plan.copies) recordPiece(fileSystem, destination, piece, next);
+  SyncRecord next{embedded.string(), {}};
+  std::array<size_t, std::size(kCopyPlan)> order;  // the entries in the record's order
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::sort(order.begin(), order.end(),
+            [](size_t a, size_t b) { return platform::comparePaths(kCopyPlan[a].name, kCopyPlan[b].name) < 0; });
+  for (size_t k : order) {
+    std::vector<RecordedFile> copied;
+    for (const EntryPlan::Piece& piece : plans[k].copies) recordPiece(fileSystem, destination, piece, copied);
+    mergeInto(next.files, plans[k].kept, copied);
   }
   if (!record || next != *record) {
     // A record that cannot be written costs only a full copy next time.

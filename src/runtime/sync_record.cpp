@@ -1,5 +1,6 @@
 #include "runtime/sync_record.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace runtime {
@@ -9,6 +10,10 @@ constexpr std::string_view kHeader = "lanqi-launcher sync record 1";
 
 // Paths may hold any byte but NUL: the line feed, the tab and the backslash are written as escapes.
 void appendEscaped(std::string& out, std::string_view text) {
+  if (text.find_first_of("\\\n\t") == std::string_view::npos) {  // nearly every path: as it is
+    out.append(text);
+    return;
+  }
   for (char c : text) {
     if (c == '\\') {
       out += "\\\\";
@@ -23,6 +28,7 @@ void appendEscaped(std::string& out, std::string_view text) {
 }
 
 std::optional<std::string> unescaped(std::string_view text) {
+  if (text.find('\\') == std::string_view::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -48,10 +54,22 @@ std::optional<std::string> unescaped(std::string_view text) {
   return out;
 }
 
+template <class T>
+void appendNumber(std::string& out, T value, char separator) {
+  char digits[24];
+  auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+  (void)error;  // 24 characters hold every 64-bit number
+  out.append(digits, end);
+  if (separator != '\0') out += separator;
+}
+
 void appendIdentity(std::string& out, const platform::FileIdentity& id) {
-  for (std::uint64_t value : {id.device, id.inode, id.size}) out.append(std::to_string(value)).append(" ");
-  for (std::int64_t value : {id.modifiedNs, id.changedNs}) out.append(std::to_string(value)).append(" ");
-  out.append(std::to_string(id.mode));
+  appendNumber(out, id.device, ' ');
+  appendNumber(out, id.inode, ' ');
+  appendNumber(out, id.size, ' ');
+  appendNumber(out, id.modifiedNs, ' ');
+  appendNumber(out, id.changedNs, ' ');
+  appendNumber(out, id.mode, '\0');
 }
 
 // Reads the next line of `text` from `at` (without its line feed); none when no line feed ends it.
@@ -87,12 +105,12 @@ std::string encodeSyncRecord(const SyncRecord& record) {
   out.append(kHeader).append("\n");
   appendEscaped(out, record.embeddedRuntime);
   out.append("\n").append(std::to_string(record.files.size())).append("\n");
-  for (const auto& [path, copy] : record.files) {
-    appendIdentity(out, copy.source);
+  for (const RecordedFile& file : record.files) {
+    appendIdentity(out, file.copy.source);
     out += '\t';
-    appendIdentity(out, copy.copy);
+    appendIdentity(out, file.copy.copy);
     out += '\t';
-    appendEscaped(out, path);
+    appendEscaped(out, file.path);
     out += '\n';
   }
   out.append("end ").append(std::to_string(record.files.size())).append("\n");
@@ -114,13 +132,21 @@ std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
   for (size_t i = 0; i < files; ++i) {
     std::optional<std::string_view> line = nextLine(text, at);
     if (!line) return std::nullopt;
-    RecordedCopy copy;
-    if (!readIdentity(*line, copy.source, '\t') || !readIdentity(*line, copy.copy, '\t')) return std::nullopt;
+    RecordedFile& file = record.files.emplace_back();
+    if (!readIdentity(*line, file.copy.source, '\t') || !readIdentity(*line, file.copy.copy, '\t')) return std::nullopt;
     std::optional<std::string> path = unescaped(*line);
-    if (!path || path->empty() || !record.files.emplace(std::move(*path), copy).second) return std::nullopt;
+    if (!path || path->empty()) return std::nullopt;
+    file.path = std::move(*path);
   }
   std::optional<std::string_view> end = nextLine(text, at);
   if (!end || *end != "end " + std::to_string(files) || at != text.size()) return std::nullopt;
+  // Each path once, in order: a record in any other order is not one this sync wrote.
+  auto notBefore = [](const RecordedFile& a, const RecordedFile& b) {
+    return platform::comparePaths(a.path, b.path) >= 0;
+  };
+  if (std::adjacent_find(record.files.begin(), record.files.end(), notBefore) != record.files.end()) {
+    return std::nullopt;
+  }
   return record;
 }
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "platform/fs.h"
 
@@ -22,9 +22,17 @@ struct RecordedCopy {
   friend bool operator==(const RecordedCopy&, const RecordedCopy&) = default;
 };
 
+struct RecordedFile {
+  std::string path;  // below the runtime root, "python/bin/python3"
+  RecordedCopy copy;
+  friend bool operator==(const RecordedFile&, const RecordedFile&) = default;
+};
+
 struct SyncRecord {
-  std::string embeddedRuntime;                          // the bundle's "runtime" folder that the copies came from
-  std::unordered_map<std::string, RecordedCopy> files;  // by path below the runtime root, "python/bin/python3"
+  std::string embeddedRuntime;  // the bundle's "runtime" folder that the copies came from
+  // Each path once, in the order of platform::comparePaths: the order in which a scan meets them, so that a
+  // sync walks the record beside the trees instead of looking each file up.
+  std::vector<RecordedFile> files;
   friend bool operator==(const SyncRecord&, const SyncRecord&) = default;
 };
 
@@ -32,7 +40,8 @@ struct SyncRecord {
 // that repeats the number, so a record cut short anywhere is refused.
 std::string encodeSyncRecord(const SyncRecord& record);
 
-// The record that `text` holds, or none when it is not whole and well formed. Never trusts a part.
+// The record that `text` holds, or none when it is not whole and well formed, or does not list its files in
+// order, each once. Never trusts a part.
 std::optional<SyncRecord> decodeSyncRecord(std::string_view text);
 
 }  // namespace runtime

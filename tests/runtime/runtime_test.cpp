@@ -245,6 +245,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       {"a file added inside an entry", {}, false},
       {"a file where a folder belongs", {"web_lite3"}, true},
       {"the record cut short", {"*"}, true},
+      {"the record's lines out of order", {"*"}, true},
       {"the record missing", {"*"}, true},
       {"the bundle moved", {"*"}, true},
   };
@@ -276,6 +277,13 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     const platform::Path record = root / runtime::kSyncRecordName;
     if (change == "the record cut short") std::filesystem::resize_file(record, std::filesystem::file_size(record) - 1);
     if (change == "the record missing") std::filesystem::remove(record);
+    if (change == "the record's lines out of order") {  // after the header, the folder and the count
+      std::string text = readFile(record);
+      const size_t third = text.find('\n', text.find('\n', text.find('\n') + 1) + 1) + 1;
+      const size_t fourth = text.find('\n', third) + 1, fifth = text.find('\n', fourth) + 1;
+      writeFile(record, text.substr(0, third) + text.substr(fourth, fifth - fourth) +
+                            text.substr(third, fourth - third) + text.substr(fifth));
+    }
     runtime::RuntimeContext context = sync.v2;
     if (change == "the bundle moved") {
       std::filesystem::copy(sync.world.dir / "v2", sync.world.dir / "moved",
