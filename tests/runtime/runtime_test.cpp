@@ -241,6 +241,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       {"nothing", {}, false},
       {"a copy edited in place, its time set back", {"python/lib/site.py"}, true},
       {"a bundle file replaced, same size and time", {"python/lib/site.py"}, true},
+      {"a file added to the bundle", {"python/lib/added.py"}, true},
       {"a tool's mode changed", {"python/bin/python3.11"}, true},
       {"a file added inside an entry", {}, false},
       {"a file where a folder belongs", {"web_lite3"}, true},
@@ -268,6 +269,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       writeFile(bundle / site, "# v3");
       setTime(bundle / site, time);
     }
+    if (change == "a file added to the bundle") writeFile(bundle / "python/lib/added.py", "# new");
     if (change == "a tool's mode changed") ::chmod((root / "python/bin/python3.11").c_str(), 0700);
     if (change == "a file added inside an entry") writeFile(root / "scripts/added.py", "stray");
     if (change == "a file where a folder belongs") {
@@ -315,6 +317,8 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     EXPECT_EQ(recordAfter.st_ino != recordStat.st_ino, row.recordRewritten) << change;
     if (change == "a bundle file replaced, same size and time") {
       EXPECT_EQ(readFile(root / site), "# v3");
+    } else if (change == "a file added to the bundle") {
+      EXPECT_EQ(readFile(root / "python/lib/added.py"), "# new");
     } else {
       EXPECT_EQ(sync.settled(), sync.cleanV2) << change;
     }
