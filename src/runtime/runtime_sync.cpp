@@ -355,8 +355,10 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
 
   SyncReport report;
   std::optional<SyncRecord> record;
+  std::string recordText;  // kept: the files that stay keep their lines from it
   if (platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName)) {
-    record = decodeSyncRecord(text.value());
+    recordText = std::move(text.value());
+    record = decodeSyncRecord(recordText);
     if (record && record->embeddedRuntime != embedded.string()) record.reset();
   }
   report.recordTrusted = record.has_value();
@@ -449,7 +451,7 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   }
   if (!record || next != *record) {
     // A record that cannot be written costs only a full copy next time.
-    (void)fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(next));
+    (void)fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(next, recordText));
   }
   return report;
 }

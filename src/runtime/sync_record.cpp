@@ -99,13 +99,18 @@ bool readIdentity(std::string_view& text, platform::FileIdentity& id, char last)
 
 }  // namespace
 
-std::string encodeSyncRecord(const SyncRecord& record) {
+std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedFrom) {
   std::string out;
   out.reserve(128 * record.files.size() + 256);
   out.append(kHeader).append("\n");
   appendEscaped(out, record.embeddedRuntime);
   out.append("\n").append(std::to_string(record.files.size())).append("\n");
   for (const RecordedFile& file : record.files) {
+    if (file.lineLength != 0 && file.lineAt < decodedFrom.size() &&
+        file.lineLength <= decodedFrom.size() - file.lineAt) {
+      out.append(decodedFrom.substr(file.lineAt, file.lineLength)).append("\n");
+      continue;
+    }
     appendIdentity(out, file.copy.source);
     out += '\t';
     appendIdentity(out, file.copy.copy);
@@ -133,6 +138,8 @@ std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
     std::optional<std::string_view> line = nextLine(text, at);
     if (!line) return std::nullopt;
     RecordedFile& file = record.files.emplace_back();
+    file.lineAt = static_cast<size_t>(line->data() - text.data());
+    file.lineLength = line->size();
     if (!readIdentity(*line, file.copy.source, '\t') || !readIdentity(*line, file.copy.copy, '\t')) return std::nullopt;
     std::optional<std::string> path = unescaped(*line);
     if (!path || path->empty()) return std::nullopt;

@@ -25,7 +25,10 @@ struct RecordedCopy {
 struct RecordedFile {
   std::string path;  // below the runtime root, "python/bin/python3"
   RecordedCopy copy;
-  friend bool operator==(const RecordedFile&, const RecordedFile&) = default;
+  // Where the file's line stood in the text it was decoded from (its offset and length there), so that a record
+  // written again from that text takes the line as it is; none for a file that was not decoded.
+  std::size_t lineAt = 0, lineLength = 0;
+  friend bool operator==(const RecordedFile& a, const RecordedFile& b) { return a.path == b.path && a.copy == b.copy; }
 };
 
 struct SyncRecord {
@@ -37,8 +40,10 @@ struct SyncRecord {
 };
 
 // The record as text: a header line, the source folder, the number of files, one line per file and an end line
-// that repeats the number, so a record cut short anywhere is refused.
-std::string encodeSyncRecord(const SyncRecord& record);
+// that repeats the number, so a record cut short anywhere is refused. A file decoded from `decodedFrom` (the
+// text of an earlier record) keeps its line from there, unchanged: at a suite's size, a record with one changed
+// file is mostly copied rather than written out number by number.
+std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedFrom = {});
 
 // The record that `text` holds, or none when it is not whole and well formed, or does not list its files in
 // order, each once. Never trusts a part.
