@@ -110,10 +110,11 @@ void readAll(const Path& folder) {
 // timed step, the free memory is equally at hand for both, as it is on a machine that is not a guest.
 // Never more than half of what is free, so that nothing cached is pushed out.
 void touchFreeMemory(size_t bytes) {
-  bytes = std::min(bytes, static_cast<size_t>(::sysconf(_SC_AVPHYS_PAGES)) * 4096 / 2);
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  bytes = std::min(bytes, static_cast<size_t>(::sysconf(_SC_AVPHYS_PAGES)) * page / 2);
   void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) return;
-  for (size_t at = 0; at < bytes; at += 4096) static_cast<volatile char*>(memory)[at] = 1;
+  for (size_t at = 0; at < bytes; at += page) static_cast<volatile char*>(memory)[at] = 1;
   ::munmap(memory, bytes);
 }
 
