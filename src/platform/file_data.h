@@ -46,8 +46,8 @@ struct DirectoryName {
   unsigned char type;
 };
 
-// Appends the names in the open directory `dirFd` ("." and ".." left out), read from its start, with as few
-// system calls as the system allows. The descriptor stays open and owned by the caller; nothing else is
+// Appends the names in the directory `dirFd` ("." and ".." left out), freshly opened and not read yet, with as
+// few system calls as the system allows. The descriptor stays open and owned by the caller; nothing else is
 // opened. Returns 0, or -1 with errno.
 int readDirectory(int dirFd, std::vector<DirectoryName>& names);
 

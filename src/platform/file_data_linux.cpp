@@ -115,7 +115,6 @@ std::optional<Status> tryCloneTree(const Path&, const Path&) { return std::nullo
 
 int readDirectory(int dirFd, std::vector<DirectoryName>& names) {
   // getdents64 straight into a buffer: no duplicated descriptor and no directory stream to set up.
-  if (::lseek(dirFd, 0, SEEK_SET) < 0) return -1;
   alignas(struct dirent64) char buffer[32 * 1024];
   for (;;) {
     ssize_t got = ::getdents64(dirFd, buffer, sizeof buffer);

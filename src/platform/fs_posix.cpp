@@ -355,23 +355,32 @@ Status removeEntry(int dirFd, const char* name, const Path& path, bool top) {
 // ---- scan ----
 
 // Adds every entry below the open directory `dirFd` (which is `root`/`relative`) to `found`, depth first,
-// parents before their contents; one descriptor is open per level.
-Status scanDirectory(int dirFd, const Path& root, const std::string& relative, std::vector<ScannedEntry>& found) {
+// parents before their contents; one descriptor is open per level. `relative` is extended in place for each
+// entry below and given back as it came.
+Status scanDirectory(int dirFd, const Path& root, std::string& relative, std::vector<ScannedEntry>& found) {
   std::vector<DirectoryName> names;
-  if (Status listed = listDirectory(dirFd, root / relative, names); !listed) return listed;
+  if (detail::readDirectory(dirFd, names) != 0) return posixError(errno, "无法读取目录" + q(root / relative));
   std::sort(names.begin(), names.end(), [](const DirectoryName& a, const DirectoryName& b) { return a.name < b.name; });
+  const size_t base = relative.size();
   for (const DirectoryName& entry : names) {
-    std::string child = relative.empty() ? entry.name : relative + "/" + entry.name;
+    relative.resize(base);
+    if (base != 0) relative += '/';
+    relative += entry.name;
+    const char* name = entry.name.c_str();
     struct stat st;
-    if (::fstatat(dirFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      return posixError(errno, "无法读取" + q(root / child) + "的属性");
+    // A folder, as the listing has it, is opened first and asked through its descriptor: one lookup of the
+    // name, not two. Anything else, or a folder that turned into something else meanwhile, by its name.
+    Fd sub(entry.type == DT_DIR ? openDirectoryAt(dirFd, name, false) : -1);
+    if (sub.valid() ? ::fstat(sub.get(), &st) != 0 : ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return posixError(errno, "无法读取" + q(root / relative) + "的属性");
     }
-    found.push_back({child, kindOf(st.st_mode), identityOf(st)});
+    found.push_back({relative, kindOf(st.st_mode), identityOf(st)});
     if (!S_ISDIR(st.st_mode)) continue;
-    Fd sub(openDirectoryAt(dirFd, entry.name.c_str(), false));
-    if (!sub.valid()) return posixError(errno, "无法读取目录" + q(root / child));
-    if (Status scanned = scanDirectory(sub.get(), root, child, found); !scanned) return scanned;
+    if (!sub.valid()) sub.reset(openDirectoryAt(dirFd, name, false));
+    if (!sub.valid()) return posixError(errno, "无法读取目录" + q(root / relative));
+    if (Status scanned = scanDirectory(sub.get(), root, relative, found); !scanned) return scanned;
   }
+  relative.resize(base);
   return Status::success();
 }
 
@@ -418,14 +427,12 @@ Status walkDirectory(int dirFd, const Path& path, const std::function<Status(con
 }  // namespace
 
 int comparePaths(std::string_view a, std::string_view b) {
+  // Only the first byte that differs decides, and there the separator sorts before every byte of a name.
   const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    // The separator sorts before every byte of a name.
-    const int x = a[i] == '/' ? -1 : static_cast<unsigned char>(a[i]);
-    const int y = b[i] == '/' ? -1 : static_cast<unsigned char>(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+  const auto [x, y] = std::mismatch(a.data(), a.data() + n, b.data());
+  if (x == a.data() + n) return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+  if (*x == '/' || *y == '/') return *x == '/' ? -1 : 1;
+  return static_cast<unsigned char>(*x) < static_cast<unsigned char>(*y) ? -1 : 1;
 }
 
 bool isBelow(std::string_view path, std::string_view folder) {
@@ -513,7 +520,8 @@ Result<std::vector<ScannedEntry>> PosixFileSystem::scan(const Path& path) const 
   if (!S_ISDIR(st.st_mode)) return found;
   Fd dir(openDirectoryAt(AT_FDCWD, path.c_str(), false));
   if (!dir.valid()) return posixError(errno, "无法读取目录" + q(path));
-  if (Status scanned = scanDirectory(dir.get(), path, "", found); !scanned) return scanned.error();
+  std::string relative;
+  if (Status scanned = scanDirectory(dir.get(), path, relative, found); !scanned) return scanned.error();
   return found;
 }
 

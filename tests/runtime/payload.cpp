@@ -14,6 +14,9 @@ void writePayloads(const platform::Path& resources, const std::string& marker) {
     writeFile(payload / "python" / "bin" / "python3.11", "#!/bin/sh\n# " + target + " " + marker + "\n", 0644);
     std::filesystem::create_symlink("python3.11", payload / "python" / "bin" / "python3");
     writeFile(payload / "python" / "lib" / "site.py", "# " + marker, 0644);
+    // A package folder beside its metadata folder, whose name sorts before the folder's contents byte by byte.
+    writeFile(payload / "python" / "lib" / "sample" / "__init__.py", "# " + marker, 0644);
+    writeFile(payload / "python" / "lib" / "sample-1.0.dist-info" / "METADATA", marker, 0644);
     writeFile(payload / "wheelhouse" / "sample-1.0-py3-none-any.whl", marker);
     writeFile(payload / "ffmpeg" / "bin" / "ffmpeg", "#!/bin/sh\n# " + marker + "\n", 0600);
   }
