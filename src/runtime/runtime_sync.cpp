@@ -60,17 +60,17 @@ struct EntryPlan {
     // Each file and link of the piece (below it, "" for the piece itself) as the bundle's tree was read.
     std::vector<std::pair<std::string, platform::FileIdentity>> files;
   };
-  std::vector<Piece> copies;              // copied whole and swapped in
-  std::vector<std::string> removals;      // not in the bundle: moved out
-  std::vector<const RecordedFile*> kept;  // proven unchanged: the record's lines, in order
-  std::uint64_t bytes = 0;                // to copy
+  std::vector<Piece> copies;          // copied whole and swapped in
+  std::vector<std::string> removals;  // not in the bundle: moved out
+  std::vector<RecordedFile*> kept;    // proven unchanged: the record's lines, in order
+  std::uint64_t bytes = 0;            // to copy
 };
 
 // Walks the two trees side by side (a scan lists both in the same order) and decides, entry by entry, what
 // stays, what is copied whole and what goes. Below a piece that is copied or removed whole nothing more is
 // looked at.
 EntryPlan planEntry(const char* name, const std::vector<ScannedEntry>& source,
-                    const std::vector<ScannedEntry>& existing, std::span<const RecordedFile> recorded) {
+                    const std::vector<ScannedEntry>& existing, std::span<RecordedFile> recorded) {
   EntryPlan plan;
   std::string key;  // the record's name of the file at hand, built in place
   size_t i = 0, j = 0, r = 0;
@@ -303,8 +303,8 @@ void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& d
 }
 
 // The record's lines of the entry `name`: the entry itself, or everything below it.
-std::span<const RecordedFile> recordedEntry(const SyncRecord& record, std::string_view name) {
-  const std::vector<RecordedFile>& files = record.files;
+std::span<RecordedFile> recordedEntry(SyncRecord& record, std::string_view name) {
+  std::vector<RecordedFile>& files = record.files;
   auto first = std::lower_bound(files.begin(), files.end(), name, [](const RecordedFile& file, std::string_view path) {
     return platform::comparePaths(file.path, path) < 0;
   });
@@ -313,15 +313,15 @@ std::span<const RecordedFile> recordedEntry(const SyncRecord& record, std::strin
   return {first, last};
 }
 
-// Appends the kept lines and the new ones, both in order and none in both, in order.
-void mergeInto(std::vector<RecordedFile>& out, const std::vector<const RecordedFile*>& kept,
+// Moves the kept lines and the new ones, both in order and none in both, to the end of `out`, in order.
+void mergeInto(std::vector<RecordedFile>& out, const std::vector<RecordedFile*>& kept,
                std::vector<RecordedFile>& copied) {
   auto k = kept.begin();
   for (RecordedFile& file : copied) {
-    for (; k != kept.end() && platform::comparePaths((*k)->path, file.path) < 0; ++k) out.push_back(**k);
+    for (; k != kept.end() && platform::comparePaths((*k)->path, file.path) < 0; ++k) out.push_back(std::move(**k));
     out.push_back(std::move(file));
   }
-  for (; k != kept.end(); ++k) out.push_back(**k);
+  for (; k != kept.end(); ++k) out.push_back(std::move(**k));
 }
 
 }  // namespace
@@ -338,8 +338,7 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   }
 
   // Compared first, all seven, by metadata alone; nothing is changed before every tree has been read. The
-  // bundle's trees are read on a second thread, from now on, while this one reads the record and the runtime
-  // root's trees.
+  // bundle's trees are read on a second thread, from now on, while this one reads the runtime root's trees.
   using Scan = platform::Result<std::vector<ScannedEntry>>;
   auto sourceOf = [&](const PlannedEntry& entry) {
     return (entry.fromCommonPayload ? commonPayload : targetPayload) / entry.name;
@@ -350,22 +349,32 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
     return scans;
   });
 
+  // The record is read and decoded on a third, and the system spreads the three over the processors there are.
+  struct ReadRecord {
+    std::string text;  // kept: the files that stay keep their lines from it
+    std::optional<SyncRecord> record;
+  };
+  std::future<ReadRecord> recordRead = std::async(std::launch::async, [&] {
+    ReadRecord read;
+    if (platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName)) {
+      read.text = std::move(text.value());
+      read.record = decodeSyncRecord(read.text);
+      if (read.record && read.record->embeddedRuntime != embedded.string()) read.record.reset();
+    }
+    return read;
+  });
+
   if (platform::Status made = fileSystem.createDirectories(destination); !made) return made.error();
   removeReplacedEntries(fileSystem, destination);  // left over from a crash or a busy tree; never fails the sync
 
   SyncReport report;
-  std::optional<SyncRecord> record;
-  std::string recordText;  // kept: the files that stay keep their lines from it
-  if (platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName)) {
-    recordText = std::move(text.value());
-    record = decodeSyncRecord(recordText);
-    if (record && record->embeddedRuntime != embedded.string()) record.reset();
-  }
-  report.recordTrusted = record.has_value();
 
   std::vector<Scan> existingScans;
   for (const PlannedEntry& entry : kCopyPlan) existingScans.push_back(fileSystem.scan(destination / entry.name));
   const std::vector<Scan> sourceScans = bundleScans.get();
+  ReadRecord read = recordRead.get();
+  std::optional<SyncRecord>& record = read.record;
+  report.recordTrusted = record.has_value();
   std::vector<EntryPlan> plans;
   std::uint64_t total = 0;
   for (size_t k = 0; k < std::size(kCopyPlan); ++k) {
@@ -375,7 +384,7 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
       return platform::posixError(ENOENT, "无法读取“" + sourceOf(kCopyPlan[k]).string() + "”");
     if (!existing) return existing.error();
     plans.push_back(planEntry(kCopyPlan[k].name, bundle.value(), existing.value(),
-                              record ? recordedEntry(*record, kCopyPlan[k].name) : std::span<const RecordedFile>()));
+                              record ? recordedEntry(*record, kCopyPlan[k].name) : std::span<RecordedFile>()));
     total += plans.back().bytes;
   }
 
@@ -438,8 +447,11 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
     return repaired.error();
   }
   if (recordStays) return report;
-  // Taken after the repair, which may have changed the modes of fresh tools.
+  // Taken after the repair, which may have changed the modes of fresh tools. The kept lines move over from the
+  // record as they were read.
   SyncRecord next{embedded.string(), {}};
+  next.files.reserve(keptFiles);
+  size_t copiedFiles = 0;
   std::array<size_t, std::size(kCopyPlan)> order;  // the entries in the record's order
   std::iota(order.begin(), order.end(), size_t{0});
   std::sort(order.begin(), order.end(),
@@ -447,11 +459,13 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   for (size_t k : order) {
     std::vector<RecordedFile> copied;
     for (const EntryPlan::Piece& piece : plans[k].copies) recordPiece(fileSystem, destination, piece, copied);
+    copiedFiles += copied.size();
     mergeInto(next.files, plans[k].kept, copied);
   }
-  if (!record || next != *record) {
+  // The same lines as before when every recorded file was kept and none was added.
+  if (!record || copiedFiles != 0 || keptFiles != record->files.size()) {
     // A record that cannot be written costs only a full copy next time.
-    (void)fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(next, recordText));
+    (void)fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(next, read.text));
   }
   return report;
 }
