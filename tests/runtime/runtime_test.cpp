@@ -293,8 +293,12 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       context.resourceDirectory = sync.world.dir / "moved";
     }
     const std::map<std::string, std::string> before = identities(root);
-    struct stat recordStat;
-    ::lstat(record.c_str(), &recordStat);
+    // The record's inode, 0 while there is none: a record made anew may get the inode number of one removed.
+    auto recordInode = [&] {
+      struct stat st;
+      return ::lstat(record.c_str(), &st) == 0 ? st.st_ino : ino_t{0};
+    };
+    ino_t recordBefore = recordInode();
     sync.faulty.countAnew();
 
     ASSERT_TRUE(sync.sync(context).ok()) << change;
@@ -312,17 +316,14 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       EXPECT_EQ(copied, row.copied) << change;
       EXPECT_EQ(sync.faulty.calls(Operation::copy), static_cast<int>(row.copied.size())) << change;
     }
-    struct stat recordAfter;
-    ::lstat(record.c_str(), &recordAfter);
-    EXPECT_EQ(recordAfter.st_ino != recordStat.st_ino, row.recordRewritten) << change;
+    EXPECT_EQ(recordInode() != recordBefore, row.recordRewritten) << change;
     // Two syncs equal one: the next finds nothing to copy in what this one left, and its record stands.
-    ::lstat(record.c_str(), &recordStat);
+    recordBefore = recordInode();
     sync.faulty.countAnew();
     ASSERT_TRUE(sync.sync(context).ok()) << change;
     EXPECT_EQ(sync.faulty.calls(Operation::copy), 0) << change;
     EXPECT_EQ(identities(root), after) << change;
-    ::lstat(record.c_str(), &recordAfter);
-    EXPECT_EQ(recordAfter.st_ino, recordStat.st_ino) << change;
+    EXPECT_EQ(recordInode(), recordBefore) << change;
     if (change == "a bundle file replaced, same size and time") {
       EXPECT_EQ(readFile(root / site), "# v3");
     } else if (change == "a file added to the bundle") {
