@@ -1,9 +1,11 @@
-// A launcher process for one test: presses 检测环境 against a slow backend, then closes the window while the
-// run is under way. The process must end at once, without waiting for the backend or killing it.
+// A launcher process for one test: presses 检测环境 against a slow backend, then closes the window once the
+// backend has begun (its first mark), however long the pre-flight took. The process must end at once, without
+// waiting for the backend or killing it.
 // Usage: close_during_run <folder for the backend's marks>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <filesystem>
 
 #include "platform/window.h"
 #include "ui/launcher_world.h"
@@ -13,10 +15,20 @@ int main(int argc, char** argv) {
   const platform::Path marks = argv[1];
   platform::ui::Application& application = platform::ui::Application::shared();
   auto* world = new testing_support::LauncherWorld;  // outlives the event loop: the process ends first
-  world->setBackendScript("sleep 3\necho finished > '" + (marks / "backend.done").string() + "'\necho '{}'");
+  const platform::Path begun = marks / "backend.begun";
+  world->setBackendScript("echo begun > '" + begun.string() + "'\nsleep 3\necho finished > '" +
+                          (marks / "backend.done").string() + "'\necho '{}'");
   application.setDelegate(world->delegate.get());
-  QTimer::singleShot(200, [world] { world->button("checkButton")->click(); });
-  QTimer::singleShot(900, [world] { world->window()->close(); });
+  // Clicks once the window is up, and closes it once the backend has begun.
+  auto* watch = new QTimer;
+  QObject::connect(watch, &QTimer::timeout, [world, begun, clicked = false]() mutable {
+    if (!clicked && world->window() && world->button("checkButton")->isEnabled()) {
+      world->button("checkButton")->click();
+      clicked = true;
+    }
+    if (clicked && std::filesystem::exists(begun)) world->window()->close();
+  });
+  watch->start(10);
   application.run();
   platform::ui::endProcess(0);
 }
