@@ -2,6 +2,7 @@
 #include "app/launcher_app_delegate.h"
 #include "app/version_text.h"
 #include "platform/bundle.h"
+#include "platform/dispatch.h"
 #include "platform/single_instance.h"
 #include "platform/standard_paths.h"
 
@@ -29,10 +30,11 @@ int main() {
   if (bundle.resourceDirectory) platform::ui::adoptBundleResources(*bundle.resourceDirectory, identifier.text);
   static app::LauncherAppDelegate delegate(environment);
   // One launcher per user: a second start brings this one's window to the front and ends, touching nothing.
-  std::unique_ptr<platform::ui::SingleInstance> only;
+  std::unique_ptr<platform::SingleInstance> only;
   if (support) {
-    only = platform::ui::SingleInstance::claim(*support / runtime::kManagedFolderName / "launcher.lock",
-                                               [] { delegate.bringToFront(); });
+    only = platform::SingleInstance::claim(fileSystem, *support / runtime::kManagedFolderName / "launcher.lock",
+                                           platform::userRuntimeDirectory(),
+                                           [] { platform::dispatchToMain([] { delegate.bringToFront(); }); });
     if (!only) platform::ui::endProcess(0);
   }
   application.setDelegate(&delegate);

@@ -3,6 +3,10 @@
 
 #include "platform/standard_paths.h"
 
+#if defined(__APPLE__)
+#include <unistd.h>
+#endif
+
 namespace platform {
 
 std::optional<Path> applicationSupportDirectory() {
@@ -21,6 +25,21 @@ std::optional<Path> userLogDirectory() {
   if (QDir::isAbsolutePath(state)) return Path(state.toStdString());
   if (home.isEmpty()) return std::nullopt;
   return Path(home.toStdString()) / ".local" / "state";
+#endif
+}
+
+std::optional<Path> userRuntimeDirectory() {
+#if defined(__APPLE__)
+  char folder[1024];
+  const size_t size = ::confstr(_CS_DARWIN_USER_TEMP_DIR, folder, sizeof folder);
+  if (size == 0 || size > sizeof folder) return std::nullopt;
+  return Path(folder);
+#else
+  // Qt checks that the folder is the user's own, with mode 0700, and makes one under the temporary folder
+  // when $XDG_RUNTIME_DIR is not set.
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (folder.isEmpty()) return std::nullopt;
+  return Path(folder.toStdString());
 #endif
 }
 

@@ -1,13 +1,13 @@
 // The platform layer against temporary folders: files, processes, text and the bundle.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QSysInfo>
-
 #include <atomic>
+#include <cstring>
 #include <set>
 #include <thread>
 
@@ -48,7 +48,7 @@ TEST(FileSystem, ReadingFoldersNeverLeavesADescriptorOpenAcrossExec) {
   std::atomic<bool> stop = false;
   std::thread reader([&] {
     platform::PosixFileSystem fs;
-    while (!stop) (void)fs.scan(dir / "tree");
+    while (!stop) (void)fs.scan(dir / "tree", platform::TreeState::still);
   });
   bool leaked = false;
   for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
@@ -60,24 +60,52 @@ TEST(FileSystem, ReadingFoldersNeverLeavesADescriptorOpenAcrossExec) {
   EXPECT_FALSE(leaked);
 }
 
-// A second start finds the first launcher, asks it to the front and ends; a lock left by a launcher that has
-// ended is taken over.
-TEST(SingleInstance, ASecondStartAsksTheFirstToTheFrontAndEnds) {
-  int argc = 1;
-  char name[] = "platform_tests";
-  char* argv[] = {name, nullptr};
-  QCoreApplication application(argc, argv);
+// One launcher per user, whatever an earlier one left behind: a second start asks the first to the front and
+// ends; a lock file written on another machine, a socket left by a killed launcher, or a lock held where no
+// launcher answers never keeps a start from running.
+TEST(SingleInstance, ASecondStartAsksTheFirstToTheFrontAndNothingLeftBehindStopsAStart) {
   TempDir dir;
-  const Path lock = dir / "data/launcher.lock";
-  int asked = 0;
-  auto first = platform::ui::SingleInstance::claim(lock, [&] { ++asked; });
+  platform::PosixFileSystem fs;
+  const Path lock = dir / "data/launcher.lock", sockets = dir / "sockets";
+  std::filesystem::create_directories(sockets);
+  std::atomic<int> asked = 0;
+  auto claim = [&] { return platform::SingleInstance::claim(fs, lock, sockets, [&] { ++asked; }); };
+  auto askedReaches = [&](int count) {
+    for (int i = 0; i < 500 && asked < count; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return asked == count;
+  };
+  writeFile(lock, "4242\nLanqiLauncher\nanother-mac\n0b1c2d3e\n");  // from a home folder moved to a new machine
+  auto first = claim();
   ASSERT_TRUE(first);
-  EXPECT_FALSE(platform::ui::SingleInstance::claim(lock, [] {}));
-  for (int i = 0; i < 100 && asked == 0; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(claim());
+  EXPECT_TRUE(askedReaches(1));
+  const std::vector<Path> socketsMade(std::filesystem::directory_iterator(sockets), {});
+  ASSERT_EQ(socketsMade.size(), 1u);
+  const Path socket = socketsMade[0];
+  EXPECT_TRUE(std::filesystem::is_socket(socket));
+
+  // A launcher killed while it listened leaves its socket, which no one answers any more.
   first.reset();
-  writeFile(lock, "999999999\nplatform_tests\n" + QSysInfo::machineHostName().toStdString() + "\n");
-  EXPECT_TRUE(platform::ui::SingleInstance::claim(lock, [] {}));
+  EXPECT_FALSE(std::filesystem::exists(socket));
+  {
+    const int stale = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, socket.c_str());
+    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(stale);
+  }
+  first = claim();
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(claim());
+  EXPECT_TRUE(askedReaches(2));
+
+  // The lock held where no launcher answers: the start runs.
+  first.reset();
+  auto held = fs.tryLockFile(lock, "hung\n");
+  ASSERT_TRUE(held.ok() && held.value().held);
+  EXPECT_TRUE(claim());
+  EXPECT_EQ(asked, 2);
 }
 
 // The file layer against a temporary folder. What the runtime tests already prove through it (existence, the
@@ -115,6 +143,15 @@ TEST(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {
   platform::Status again = fs.copyTree(from / "empty", dir / "to/empty", nullptr);
   ASSERT_FALSE(again.ok());
   EXPECT_EQ(again.error().code(), EEXIST);
+
+  // A file that fails on a copying thread fails the whole copy (as the unprivileged user: root reads anything).
+  if (::geteuid() != 0) {
+    for (int i = 0; i < 16; ++i) writeFile(from / "many" / std::to_string(i), "x");
+    ::chmod((from / "many/7").c_str(), 0);
+    platform::Status unreadable = fs.copyTree(from, dir / "partial", nullptr);
+    ASSERT_FALSE(unreadable.ok());
+    EXPECT_EQ(unreadable.error().code(), EACCES) << unreadable.error().localizedDescription();
+  }
 }
 
 TEST(FileSystem, RemoveTreeTakesReadOnlyFoldersAndNeverFollowsLinks) {
