@@ -38,7 +38,7 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
     });
     record.preflightSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (auto* failure = std::get_if<flow::PreflightFailure>(&preflight)) {
-      if (failure->runtimeRoot) runtime::removeReplacedEntries(context.fileSystem, *failure->runtimeRoot);
+      if (failure->runtimeRoot) runtime::removeLeftovers(context.fileSystem, *failure->runtimeRoot);
       failure->lock.reset();
       record.preflightFailure = failure->status + "\n" + failure->detail;
       if (logFile) flow::appendPressRecord(context.fileSystem, *logFile, record);
@@ -52,7 +52,7 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
     backend::RunOutcome outcome = backend::invokeBackend(
         ready.python.string(), ready.script.string(), action,
         [this](const std::string& line) { platform::dispatchToMain([this, line] { showProgress(line); }); }, &facts);
-    runtime::removeReplacedEntries(context.fileSystem, ready.runtimeRoot);
+    runtime::removeLeftovers(context.fileSystem, ready.runtimeRoot);
     ready.lock.reset();  // the sync, the run and the cleanup are over
     record.exit = facts.exit;
     record.runSeconds = facts.seconds;

@@ -58,7 +58,7 @@ std::string formatPressRecord(const PressRecord& record) {
 void appendPressRecord(platform::FileSystem& fileSystem, const platform::Path& logFile, const PressRecord& record) {
   const std::string line = formatPressRecord(record);
   if (!fileSystem.createDirectories(logFile.parent_path())) return;
-  platform::Result<std::vector<platform::ScannedEntry>> found = fileSystem.scan(logFile);
+  platform::Result<std::vector<platform::ScannedEntry>> found = fileSystem.scan(logFile, platform::TreeState::busy);
   if (found && !found.value().empty() && found.value()[0].identity.size + line.size() > kLogRotateBytes) {
     auto numbered = [&](int n) {
       std::string name = logFile.string();  // appended piece by piece: GCC 12 at -O3 warns falsely on a + chain

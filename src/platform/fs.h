@@ -61,6 +61,13 @@ int comparePaths(std::string_view a, std::string_view b);
 // True when `path` lies below `folder` (both relative; every path lies below "").
 bool isBelow(std::string_view path, std::string_view folder);
 
+// What a scan makes of a name that vanishes, or turns into another kind, between its folder's listing and the
+// look at it.
+enum class TreeState : std::uint8_t {
+  still,  // nothing should write there (the bundle): the scan fails with the system's error
+  busy,   // programs may be writing there (the runtime root): the name is taken as what it now is, or left out
+};
+
 // Told the size of each regular file as soon as a copy has written it whole.
 using CopyProgress = std::function<void(std::uint64_t bytes)>;
 
@@ -123,8 +130,9 @@ class FileSystem {
   // Reports the entry at `path` and, when it is a directory, everything below it, each with its identity,
   // reading nothing but metadata (links are never followed). The order is depth first, parents before their
   // contents, siblings by the bytes of their names: the order of `comparePaths`. A missing entry gives an
-  // empty list; a directory inside the tree that cannot be read fails the scan.
-  virtual Result<std::vector<ScannedEntry>> scan(const Path& path) const = 0;
+  // empty list; a directory inside the tree that cannot be read fails the scan. `state` says what a name that
+  // vanishes meanwhile means (see TreeState).
+  virtual Result<std::vector<ScannedEntry>> scan(const Path& path, TreeState state) const = 0;
 
   // Swaps the entries at `a` and `b` (files, links or directories) in one atomic step, on the same file
   // system: neither path is ever empty. Fails with ENOTSUP where the system or file system cannot, and
@@ -168,9 +176,9 @@ class FileSystem {
   virtual Status setPermissionsAt(const WalkEntry& entry, unsigned mode) = 0;
 
   // Replaces the permission bits of the regular file at `path` with `mode`, for example 0755. The last component
-  // is never followed: when the entry is no longer a regular file (a link, a pipe or a folder put in its place),
-  // nothing is changed and the result is success. A file that has the mode already is left untouched (its
-  // change time stays). Fails when the entry is missing or cannot be changed.
+  // is never followed: when the entry is no longer a regular file (a link, a pipe or a folder put in its place)
+  // or is gone, nothing is changed and the result is success. A file that has the mode already is left
+  // untouched (its change time stays). Fails when the entry cannot be changed.
   virtual Status setPermissions(const Path& path, unsigned mode) = 0;
 };
 
@@ -186,7 +194,7 @@ class PosixFileSystem : public FileSystem {
   Status rename(const Path& from, const Path& to) override;
   Result<std::vector<std::string>> list(const Path& directory) const override;
   Status copyTree(const Path& from, const Path& to, const CopyProgress& progress) override;
-  Result<std::vector<ScannedEntry>> scan(const Path& path) const override;
+  Result<std::vector<ScannedEntry>> scan(const Path& path, TreeState state) const override;
   Status exchange(const Path& a, const Path& b) override;
   Result<std::uint64_t> freeSpace(const Path& path) const override;
   Result<std::string> readFile(const Path& path) const override;

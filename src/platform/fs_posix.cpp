@@ -46,8 +46,19 @@ struct Times {
 
 using Fd = detail::UniqueFd;
 
+// Nanoseconds since the epoch, held at the ends of the range for times beyond 1677–2262 (which some file systems
+// store): such a time still compares as itself against the same time, and the change time, which the system
+// sets from its clock, still tells two versions apart.
 std::int64_t nanoseconds(const struct timespec& time) {
-  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max(),
+                         kMin = std::numeric_limits<std::int64_t>::min();
+  std::int64_t whole;
+  if (__builtin_mul_overflow(static_cast<std::int64_t>(time.tv_sec), std::int64_t{1'000'000'000}, &whole)) {
+    return time.tv_sec < 0 ? kMin : kMax;
+  }
+  std::int64_t total;
+  if (__builtin_add_overflow(whole, static_cast<std::int64_t>(time.tv_nsec), &total)) return kMax;
+  return total;
 }
 
 FileIdentity identityOf(const struct stat& st) {
@@ -342,7 +353,9 @@ Status removeEntry(int dirFd, const char* name, const Path& path, bool top) {
   Fd dir(openDirectoryAt(dirFd, name, false));
   if (!dir.valid()) return failed(errno);
   std::vector<DirectoryName> names;
-  if (Status listed = listDirectory(dir.get(), path, names); !listed) return listed;
+  if (detail::readDirectory(dir.get(), names) != 0) {
+    return !top && errno == ENOENT ? Status::success() : posixError(errno, "无法读取目录" + q(path));
+  }
   for (const DirectoryName& entry : names) {
     if (Status removed = removeEntry(dir.get(), entry.name.c_str(), path / entry.name, false); !removed) {
       return removed;
@@ -354,31 +367,62 @@ Status removeEntry(int dirFd, const char* name, const Path& path, bool top) {
 
 // ---- scan ----
 
+// What one look at a listed name found.
+enum class Look { found, gone, unreadable, unopenable };
+
+// Looks at `name` in the open folder `dirFd`: its metadata into `st` and, for a folder, an open descriptor into
+// `sub`. A name the listing knows for a folder is opened first and asked through its descriptor: one lookup of
+// the name, not two. In a busy tree a name that is gone is `gone`, and one that changed kind between the look
+// and the opening is looked at again; errno tells why the look failed otherwise.
+Look lookAt(int dirFd, const char* name, bool listedAsFolder, TreeState state, struct stat& st, Fd& sub) {
+  const bool busy = state == TreeState::busy;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    sub.reset(listedAsFolder ? openDirectoryAt(dirFd, name, false) : -1);
+    if (sub.valid() ? ::fstat(sub.get(), &st) != 0 : ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return busy && errno == ENOENT ? Look::gone : Look::unreadable;
+    }
+    if (!S_ISDIR(st.st_mode) || sub.valid()) return Look::found;
+    sub.reset(openDirectoryAt(dirFd, name, false));
+    if (sub.valid()) return Look::found;
+    if (!busy || (errno != ENOENT && errno != ENOTDIR && errno != ELOOP)) return Look::unopenable;
+    listedAsFolder = false;  // no longer the folder it was a moment ago: looked at again by name
+  }
+  errno = EAGAIN;  // a name that changes kind on every look
+  return Look::unreadable;
+}
+
 // Adds every entry below the open directory `dirFd` (which is `root`/`relative`) to `found`, depth first,
 // parents before their contents; one descriptor is open per level. `relative` is extended in place for each
 // entry below and given back as it came.
-Status scanDirectory(int dirFd, const Path& root, std::string& relative, std::vector<ScannedEntry>& found) {
+Status scanDirectory(int dirFd, const Path& root, std::string& relative, TreeState state,
+                     std::vector<ScannedEntry>& found) {
   std::vector<DirectoryName> names;
-  if (detail::readDirectory(dirFd, names) != 0) return posixError(errno, "无法读取目录" + q(root / relative));
+  if (detail::readDirectory(dirFd, names) != 0) {
+    // A folder removed since it was opened reads as gone; in a busy tree its contents went with it.
+    if (state == TreeState::busy && errno == ENOENT) return Status::success();
+    return posixError(errno, "无法读取目录" + q(root / relative));
+  }
   std::sort(names.begin(), names.end(), [](const DirectoryName& a, const DirectoryName& b) { return a.name < b.name; });
   const size_t base = relative.size();
   for (const DirectoryName& entry : names) {
     relative.resize(base);
     if (base != 0) relative += '/';
     relative += entry.name;
-    const char* name = entry.name.c_str();
     struct stat st;
-    // A folder, as the listing has it, is opened first and asked through its descriptor: one lookup of the
-    // name, not two. Anything else, or a folder that turned into something else meanwhile, by its name.
-    Fd sub(entry.type == DT_DIR ? openDirectoryAt(dirFd, name, false) : -1);
-    if (sub.valid() ? ::fstat(sub.get(), &st) != 0 : ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      return posixError(errno, "无法读取" + q(root / relative) + "的属性");
+    Fd sub;
+    switch (lookAt(dirFd, entry.name.c_str(), entry.type == DT_DIR, state, st, sub)) {
+      case Look::gone:
+        continue;
+      case Look::unreadable:
+        return posixError(errno, "无法读取" + q(root / relative) + "的属性");
+      case Look::unopenable:
+        return posixError(errno, "无法读取目录" + q(root / relative));
+      case Look::found:
+        break;
     }
     found.push_back({relative, kindOf(st.st_mode), identityOf(st)});
-    if (!S_ISDIR(st.st_mode)) continue;
-    if (!sub.valid()) sub.reset(openDirectoryAt(dirFd, name, false));
-    if (!sub.valid()) return posixError(errno, "无法读取目录" + q(root / relative));
-    if (Status scanned = scanDirectory(sub.get(), root, relative, found); !scanned) return scanned;
+    if (!sub.valid()) continue;
+    if (Status scanned = scanDirectory(sub.get(), root, relative, state, found); !scanned) return scanned;
   }
   relative.resize(base);
   return Status::success();
@@ -405,6 +449,7 @@ Status walkDirectory(int dirFd, const Path& path, const std::function<Status(con
       case DT_UNKNOWN: {
         struct stat st;
         if (::fstatat(dirFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+          if (errno == ENOENT) continue;  // gone since the listing: nothing to visit
           return posixError(errno, "无法读取" + q(child) + "的属性");
         }
         kind = kindOf(st.st_mode);
@@ -509,19 +554,25 @@ Status PosixFileSystem::copyTree(const Path& from, const Path& to, const CopyPro
   return !walked ? walked : copied;
 }
 
-Result<std::vector<ScannedEntry>> PosixFileSystem::scan(const Path& path) const {
+Result<std::vector<ScannedEntry>> PosixFileSystem::scan(const Path& path, TreeState state) const {
   std::vector<ScannedEntry> found;
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return found;
-    return posixError(errno, "无法读取" + q(path) + "的属性");
+  Fd dir;
+  // A missing entry is an empty scan, in a tree of either kind.
+  switch (lookAt(AT_FDCWD, path.c_str(), true, TreeState::busy, st, dir)) {
+    case Look::gone:
+      return found;
+    case Look::unreadable:
+      return posixError(errno, "无法读取" + q(path) + "的属性");
+    case Look::unopenable:
+      return posixError(errno, "无法读取目录" + q(path));
+    case Look::found:
+      break;
   }
   found.push_back({"", kindOf(st.st_mode), identityOf(st)});
-  if (!S_ISDIR(st.st_mode)) return found;
-  Fd dir(openDirectoryAt(AT_FDCWD, path.c_str(), false));
-  if (!dir.valid()) return posixError(errno, "无法读取目录" + q(path));
+  if (!dir.valid()) return found;
   std::string relative;
-  if (Status scanned = scanDirectory(dir.get(), path, relative, found); !scanned) return scanned.error();
+  if (Status scanned = scanDirectory(dir.get(), path, relative, state, found); !scanned) return scanned.error();
   return found;
 }
 
@@ -642,7 +693,7 @@ Status changeMode(int dirFd, const char* name, const Path& path, unsigned mode) 
   const std::string what = "无法设置" + q(path) + "的权限";
   Fd file(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
   if (!file.valid()) {
-    if (errno == ELOOP) return Status::success();  // a link now: links keep their modes
+    if (errno == ELOOP || errno == ENOENT) return Status::success();  // a link now, or gone: nothing to change
     if (errno != EACCES) return posixError(errno, what);
     // A file its owner may not read: change it by name, still without following a last link.
     if (::fchmodat(dirFd, name, static_cast<mode_t>(mode), AT_SYMLINK_NOFOLLOW) == 0) return Status::success();

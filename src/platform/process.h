@@ -45,7 +45,4 @@ Result<ProcessOutput> runProcess(const Path& executable, const std::vector<std::
 // This process's number.
 int currentProcessId();
 
-// True when a process with this number exists (whoever owns it). Any thread may call it.
-bool processIsRunning(int pid);
-
 }  // namespace platform

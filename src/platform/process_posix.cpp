@@ -167,6 +167,4 @@ Result<ProcessOutput> runProcess(const Path& executable, const std::vector<std::
 
 int currentProcessId() { return static_cast<int>(::getpid()); }
 
-bool processIsRunning(int pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
-
 }  // namespace platform

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <future>
 #include <mutex>
@@ -27,16 +26,19 @@ using platform::ScannedEntry;
 // Room kept free beyond the copies before old pieces are left for later removal.
 constexpr std::uint64_t kSpareBytes = 256ull << 20;
 
-bool isReplacedEntry(const std::string& name) { return name.rfind(kReplacedEntryPrefix, 0) == 0; }
+// What an earlier sync left in the runtime root: a folder it moved pieces aside into, or a record it was still
+// writing when it was stopped.
+bool isLeftover(const std::string& name) {
+  static const std::string recordTemporary = std::string(".") + kSyncRecordName + ".tmp-";
+  return name.rfind(kReplacedEntryPrefix, 0) == 0 || name.rfind(recordTemporary, 0) == 0;
+}
 
-// True for what another launcher that still runs set aside (".replaced-<process>-<time>"): it may still be at
-// work there. What a process that has ended left, or an older launcher without its number, may go.
-bool belongsToAnotherLiveProcess(const std::string& name) {
-  const char* digits = name.c_str() + std::string_view(kReplacedEntryPrefix).size();
-  int pid = 0;
-  auto [end, error] = std::from_chars(digits, name.c_str() + name.size(), pid);
-  if (error != std::errc() || end == digits || *end != '-') return false;
-  return pid != platform::currentProcessId() && platform::processIsRunning(pid);
+// True when `now` is the version of an entry that `recorded` describes: the same inode, size, times and mode.
+// The device is left out, so that the same files reached through another mount (an app moved, or run from
+// where the system put it) are known as the same.
+bool sameVersion(const platform::FileIdentity& recorded, const platform::FileIdentity& now) {
+  return recorded.inode == now.inode && recorded.size == now.size && recorded.modifiedNs == now.modifiedNs &&
+         recorded.changedNs == now.changedNs && recorded.mode == now.mode;
 }
 
 // Failures of a rename or an exchange that another way of swapping can get past.
@@ -100,8 +102,8 @@ EntryPlan planEntry(const char* name, const std::vector<ScannedEntry>& source,
       key.assign(name);
       if (!entry.relativePath.empty()) key.append("/").append(entry.relativePath);
       while (r < recorded.size() && platform::comparePaths(recorded[r].path, key) < 0) ++r;
-      if (r < recorded.size() && recorded[r].path == key && recorded[r].copy.source == entry.identity &&
-          recorded[r].copy.copy == copy->identity) {
+      if (r < recorded.size() && recorded[r].path == key && sameVersion(recorded[r].copy.source, entry.identity) &&
+          sameVersion(recorded[r].copy.copy, copy->identity)) {
         plan.kept.push_back(&recorded[r]);
         ++i, ++j;
         continue;
@@ -193,7 +195,7 @@ class Placer {
   }
 
  private:
-  // An old piece goes at once when room is short; else it waits for removeReplacedEntries.
+  // An old piece goes at once when room is short; else it waits for removeLeftovers.
   void discard(const platform::Path& old) {
     if (!roomy_) (void)fileSystem_.removeTree(old);
   }
@@ -289,7 +291,8 @@ platform::Status copyAll(Placer& placer, const std::vector<EntryPlan::Piece>& pi
 // so the next sync copies it again.
 void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& destination,
                  const EntryPlan::Piece& piece, std::vector<RecordedFile>& record) {
-  platform::Result<std::vector<ScannedEntry>> placed = fileSystem.scan(destination / piece.relative);
+  platform::Result<std::vector<ScannedEntry>> placed =
+      fileSystem.scan(destination / piece.relative, platform::TreeState::busy);
   if (!placed) return;
   auto source = piece.files.begin();
   for (const ScannedEntry& entry : placed.value()) {
@@ -345,7 +348,8 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   };
   std::future<std::vector<Scan>> bundleScans = std::async(std::launch::async, [&] {
     std::vector<Scan> scans;
-    for (const PlannedEntry& entry : kCopyPlan) scans.push_back(fileSystem.scan(sourceOf(entry)));
+    for (const PlannedEntry& entry : kCopyPlan)
+      scans.push_back(fileSystem.scan(sourceOf(entry), platform::TreeState::still));
     return scans;
   });
 
@@ -359,18 +363,18 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
     if (platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName)) {
       read.text = std::move(text.value());
       read.record = decodeSyncRecord(read.text);
-      if (read.record && read.record->embeddedRuntime != embedded.string()) read.record.reset();
     }
     return read;
   });
 
   if (platform::Status made = fileSystem.createDirectories(destination); !made) return made.error();
-  removeReplacedEntries(fileSystem, destination);  // left over from a crash or a busy tree; never fails the sync
+  removeLeftovers(fileSystem, destination);  // from a crash or a busy tree; never fails the sync
 
   SyncReport report;
 
   std::vector<Scan> existingScans;
-  for (const PlannedEntry& entry : kCopyPlan) existingScans.push_back(fileSystem.scan(destination / entry.name));
+  for (const PlannedEntry& entry : kCopyPlan)
+    existingScans.push_back(fileSystem.scan(destination / entry.name, platform::TreeState::busy));
   const std::vector<Scan> sourceScans = bundleScans.get();
   ReadRecord read = recordRead.get();
   std::optional<SyncRecord>& record = read.record;
@@ -470,12 +474,12 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   return report;
 }
 
-int removeReplacedEntries(platform::FileSystem& fileSystem, const platform::Path& destination) {
+int removeLeftovers(platform::FileSystem& fileSystem, const platform::Path& destination) {
   platform::Result<std::vector<std::string>> names = fileSystem.list(destination);
   if (!names) return 0;
   int staying = 0;
   for (const std::string& name : names.value()) {
-    if (!isReplacedEntry(name) || belongsToAnotherLiveProcess(name)) continue;
+    if (!isLeftover(name)) continue;
     // A program that still writes into the tree can refill a folder between emptying it and removing it;
     // a few tries get past short bursts, and the next call clears what is left.
     bool removed = false;

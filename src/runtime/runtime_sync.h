@@ -45,19 +45,23 @@ using SyncProgress = std::function<void(int percent)>;
 // Only what differs is copied. The runtime root keeps a record (kSyncRecordName) of every file and link that a
 // sync copied, with the identity of the bundle's entry as it was read and of the copy right after it was put
 // in place; a later sync walks both trees by metadata alone (no file is read) and keeps a file only when both
-// identities still match the record. Anything else is copied anew: a file edited in place (its change time
-// moved), a bundle file replaced by one of the same size and times (another inode or change time), a bundle
-// moved or replaced after the build, and everything when the record is missing or not whole.
+// identities (inode, size, modification and change time, mode; not the device) still match the record. Anything
+// else is copied anew: a file edited in place (its change time moved), a bundle file replaced by one of the same
+// size and times (another inode or change time), a bundle copied elsewhere, and everything when the record is
+// missing or not whole. A bundle moved, or reached through another mount, keeps its files' identities and
+// copies nothing again. A name that vanishes or changes kind in `destination` while it is read is taken as it
+// now is; one that vanishes in the bundle fails the sync.
 //
 // A program may be running from `destination` and writing into it meanwhile, so nothing is written in place:
 // each piece (a file, or a whole folder that is missing or of another kind) is copied under a hidden folder in
 // `destination` (kReplacedEntryPrefix) and swapped in by one atomic rename or exchange; files that nothing
 // changed keep their inode. Where the disk holds the copies and the old pieces at once, each entry's pieces are
 // all copied (on two threads) before any is swapped in, an entry in which nothing stays is one piece, and the
-// old pieces and whatever does not belong in the entries wait in the hidden folder for `removeReplacedEntries`,
+// old pieces and whatever does not belong in the entries wait in the hidden folder for `removeLeftovers`,
 // which the caller runs later; where it does not, each piece is swapped in as soon as it is copied and the old
 // one goes at once, so a sync needs room only for one piece.
-// Leftovers of earlier syncs are removed first; a failure to remove them never fails the sync.
+// Leftovers of earlier syncs are removed first (removeLeftovers); a failure to remove them never fails the sync.
+// The caller holds the runtime lock.
 //
 // Fails with runtime error 2 (no resources folder) or 3 (a payload is missing) before touching anything, or
 // with the file system's own error at the first step that fails: every entry is then whole (each file old or
@@ -67,9 +71,11 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
                                                  const std::string& runtimeTarget,
                                                  const SyncProgress& progress = nullptr);
 
-// Removes every entry of `destination` that a sync moved aside, but those of another launcher that still runs.
-// Never fails: an entry that cannot go now (something still writes into it) stays for a later call. Returns
-// how many stay. Any thread may call it; it touches nothing but the moved-aside entries.
-int removeReplacedEntries(platform::FileSystem& fileSystem, const platform::Path& destination);
+// Removes what earlier syncs left in `destination`: the entries they moved aside and a record they were still
+// writing, whatever process each is named after. Call it only while holding the runtime lock (lockRuntime),
+// which proves that no other launcher is at work there. Never fails: an entry that cannot go now (something
+// still writes into it) stays for a later call. Returns how many stay. Any thread may call it; it touches
+// nothing else.
+int removeLeftovers(platform::FileSystem& fileSystem, const platform::Path& destination);
 
 }  // namespace runtime

@@ -32,7 +32,9 @@ struct RecordedFile {
 };
 
 struct SyncRecord {
-  std::string embeddedRuntime;  // the bundle's "runtime" folder that the copies came from
+  // The bundle's "runtime" folder that the copies came from, for a reader: trust rests on each file's identity,
+  // so the same bundle moved elsewhere is still trusted.
+  std::string embeddedRuntime;
   // Each path once, in the order of platform::comparePaths: the order in which a scan meets them, so that a
   // sync walks the record beside the trees instead of looking each file up.
   std::vector<RecordedFile> files;

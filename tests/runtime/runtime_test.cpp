@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <future>
 #include <map>
 #include <set>
@@ -12,6 +13,7 @@
 
 #include "runtime/executable_repair.h"
 #include "runtime/payload.h"
+#include "runtime/runtime_lock.h"
 #include "runtime/runtime_sync.h"
 #include "runtime/runtime_target.h"
 #include "runtime/sync_record.h"
@@ -112,6 +114,28 @@ TEST(RepairExecutableBits, AnEntrySwappedInAfterTheWalkIsLeftAlone) {
   }
 }
 
+// A press waits out another launcher's short hold on the runtime, and names one that holds it longer.
+TEST(RuntimeLock, WaitsOutAShortHoldAndNamesALongOne) {
+  RuntimeWorld world;
+  std::filesystem::create_directories(world.root.parent_path());
+  auto other = world.fileSystem.tryLockFile(world.root.parent_path() / runtime::kRuntimeLockName,
+                                            "/Applications/Other.app/Contents/MacOS/LanqiLauncher\n42\n");
+  ASSERT_TRUE(other.ok() && other.value().held);
+  std::unique_ptr<platform::HeldLock> otherHolds = std::move(std::move(other).value().held);
+  auto busy = runtime::lockRuntime(world.fileSystem, world.root, "this", std::chrono::milliseconds(100));
+  ASSERT_TRUE(busy.ok());
+  EXPECT_FALSE(busy.value().held);
+  EXPECT_EQ(busy.value().holder, "/Applications/Other.app/Contents/MacOS/LanqiLauncher");
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    otherHolds.reset();
+  });
+  auto taken = runtime::lockRuntime(world.fileSystem, world.root, "this", std::chrono::seconds(10));
+  release.join();
+  ASSERT_TRUE(taken.ok());
+  EXPECT_TRUE(taken.value().held);
+}
+
 // Every entry below `root` with its kind, mode, link target and content, so two trees can be compared whole.
 std::set<std::string> snapshot(const platform::Path& root) {
   std::set<std::string> entries;
@@ -169,7 +193,7 @@ struct SyncWorld {
   // The root as the next press sees it once the run has removed what the sync moved aside, without the
   // sync's record and the user's data beside the seven.
   std::set<std::string> settled(const platform::Path& root) {
-    EXPECT_EQ(runtime::removeReplacedEntries(world.fileSystem, root), 0);
+    EXPECT_EQ(runtime::removeLeftovers(world.fileSystem, root), 0);
     std::filesystem::remove_all(root / "venv");
     std::filesystem::remove(root / runtime::kSyncRecordName);
     return snapshot(root);
@@ -212,14 +236,25 @@ TEST(SyncEmbeddedRuntime, ReplacesEachEntryWholeAndLeavesOthersAlone) {
     std::filesystem::create_directory_symlink(sync.world.dir / "user-data", root / "wheelhouse");  // goes as a link
     std::filesystem::remove_all(root / "ffmpeg");
     std::filesystem::create_symlink(sync.world.dir / "gone", root / "ffmpeg");  // dangling
-    writeFile(root / ".replaced-python.old-1/lib/site.py", "left by a crash");
+    // Left by crashes, whatever process each is named after (PID 1 always runs).
+    const std::vector<platform::Path> leftovers = {root / ".replaced-python.old-1", root / ".replaced-1-7",
+                                                   root / ("." + std::string(runtime::kSyncRecordName) + ".tmp-1")};
+    for (const platform::Path& leftover : leftovers) writeFile(leftover / "lib/site.py", "left by a crash");
     sync.faulty.beforeRename = [&](const platform::Path& from) {  // gone just before it is moved aside
       if (from == root / "requirements.txt") std::filesystem::remove(from);
     };
 
     ASSERT_TRUE(sync.sync(sync.v2).ok());
     sync.faulty.beforeRename = nullptr;
-    EXPECT_FALSE(std::filesystem::exists(root / ".replaced-python.old-1"));
+    // Where the disk has room, what was replaced waits, set aside, for the run to end before it is removed.
+    std::string setAside;
+    for (const auto& entry : std::filesystem::directory_iterator(root)) {
+      if (entry.path().filename().string().rfind(runtime::kReplacedEntryPrefix, 0) != 0) continue;
+      for (const auto& below : std::filesystem::recursive_directory_iterator(entry.path()))
+        if (below.is_regular_file()) setAside += readFile(below.path());
+    }
+    EXPECT_NE(setAside.find("# v1"), std::string::npos) << "the old python/lib/site.py";
+    for (const platform::Path& leftover : leftovers) EXPECT_FALSE(std::filesystem::exists(leftover)) << leftover;
     EXPECT_EQ(readFile(root / "venv/keep"), "user data beside the seven");
     EXPECT_EQ(sync.settled(), sync.cleanV2);
     EXPECT_EQ(readFile(sync.world.dir / "user-data/important.txt"), "keep me");
@@ -236,19 +271,28 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     const char* change;
     std::set<std::string> copied;  // files and links that get a new identity; {"*"}: all of them
     bool recordRewritten;
+    int pieces = -1;  // copied whole, when not one for each file
   };
+  const std::set<std::string> lib = {"python/lib/site.py", "python/lib/sample/__init__.py",
+                                     "python/lib/sample-1.0.dist-info/METADATA"};
   const Row rows[] = {
       {"nothing", {}, false},
       {"a copy edited in place, its time set back", {"python/lib/site.py"}, true},
       {"a bundle file replaced, same size and time", {"python/lib/site.py"}, true},
+      {"a bundle file rewritten in place, same size and time", {"python/lib/site.py"}, true},
+      {"a bundle file dated beyond 2262", {"python/lib/site.py"}, true},
       {"a file added to the bundle", {"python/lib/added.py"}, true},
       {"a tool's mode changed", {"python/bin/python3.11"}, true},
+      {"a library's mode changed", {"python/lib/site.py"}, true},
+      {"a folder's mode changed", lib, true, 1},
       {"a file added inside an entry", {}, false},
-      {"a file where a folder belongs", {"web_lite3"}, true},
+      {"a file where a folder belongs", {"web_lite3/index.html"}, true, 1},
       {"the record cut short", {"*"}, true},
       {"the record's lines out of order", {"*"}, true},
       {"the record missing", {"*"}, true},
-      {"the bundle moved", {"*"}, true},
+      {"the bundle copied elsewhere", {"*"}, true},
+      {"the app moved", {}, false},
+      {"the app reached through another mount", {}, false},
   };
   for (const Row& row : rows) {
     SyncWorld sync;
@@ -269,8 +313,19 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       writeFile(bundle / site, "# v3");
       setTime(bundle / site, time);
     }
+    if (change == "a bundle file rewritten in place, same size and time") {
+      auto time = std::filesystem::last_write_time(bundle / site);
+      std::ofstream(bundle / site, std::ios::in | std::ios::out) << "# v3";  // the same inode
+      setTime(bundle / site, time);
+    }
+    if (change == "a bundle file dated beyond 2262") {
+      struct timespec times[2] = {{0, UTIME_OMIT}, {10'413'792'000, 5}};  // in 2300
+      ::utimensat(AT_FDCWD, (bundle / site).c_str(), times, 0);
+    }
     if (change == "a file added to the bundle") writeFile(bundle / "python/lib/added.py", "# new");
     if (change == "a tool's mode changed") ::chmod((root / "python/bin/python3.11").c_str(), 0700);
+    if (change == "a library's mode changed") ::chmod((root / site).c_str(), 0600);
+    if (change == "a folder's mode changed") ::chmod((root / "python/lib").c_str(), 0700);
     if (change == "a file added inside an entry") writeFile(root / "scripts/added.py", "stray");
     if (change == "a file where a folder belongs") {
       std::filesystem::remove_all(root / "web_lite3");
@@ -287,11 +342,16 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
                             text.substr(third, fourth - third) + text.substr(fifth));
     }
     runtime::RuntimeContext context = sync.v2;
-    if (change == "the bundle moved") {
+    if (change == "the bundle copied elsewhere") {
       std::filesystem::copy(sync.world.dir / "v2", sync.world.dir / "moved",
                             std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
       context.resourceDirectory = sync.world.dir / "moved";
     }
+    if (change == "the app moved") {
+      std::filesystem::rename(sync.world.dir / "v2", sync.world.dir / "Applications");
+      context.resourceDirectory = sync.world.dir / "Applications";
+    }
+    if (change == "the app reached through another mount") sync.faulty.otherMount = sync.world.dir / "v2";
     const std::map<std::string, std::string> before = identities(root);
     // The record's inode, 0 while there is none: a record made anew may get the inode number of one removed.
     auto recordInode = [&] {
@@ -310,11 +370,10 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     }
     if (row.copied == std::set<std::string>{"*"}) {
       EXPECT_EQ(copied.size(), after.size()) << change;
-    } else if (change == "a file where a folder belongs") {
-      EXPECT_EQ(copied, std::set<std::string>({"web_lite3/index.html"})) << change;
     } else {
       EXPECT_EQ(copied, row.copied) << change;
-      EXPECT_EQ(sync.faulty.calls(Operation::copy), static_cast<int>(row.copied.size())) << change;
+      EXPECT_EQ(sync.faulty.calls(Operation::copy), row.pieces < 0 ? static_cast<int>(row.copied.size()) : row.pieces)
+          << change;
     }
     EXPECT_EQ(recordInode() != recordBefore, row.recordRewritten) << change;
     // Two syncs equal one: the next finds nothing to copy in what this one left, and its record stands.
@@ -324,7 +383,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     EXPECT_EQ(sync.faulty.calls(Operation::copy), 0) << change;
     EXPECT_EQ(identities(root), after) << change;
     EXPECT_EQ(recordInode(), recordBefore) << change;
-    if (change == "a bundle file replaced, same size and time") {
+    if (change.rfind("a bundle file re", 0) == 0) {
       EXPECT_EQ(readFile(root / site), "# v3");
     } else if (change == "a file added to the bundle") {
       EXPECT_EQ(readFile(root / "python/lib/added.py"), "# new");
@@ -334,37 +393,94 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
   }
 }
 
-// A program started from the runtime keeps writing caches into it, by path and through a folder it holds open,
-// while the user presses again and again.
+// Runs `step` with a growing count on a thread of its own until it goes out of scope, as a busy program would.
+class Busy {
+ public:
+  explicit Busy(std::function<void(int)> step)
+      : thread_([this, step = std::move(step)] {
+          for (int i = 0; !stop_; ++i) step(i);
+        }) {}
+  ~Busy() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_ = false;
+  std::thread thread_;
+};
+
+// A program started from the runtime keeps writing into it while the user presses again and again: it
+// byte-compiles (a temporary file renamed over its target), makes and removes scratch files, turns a name from a
+// file into a folder and back, and writes through a folder it holds open. Every press succeeds, with every file
+// of the bundle in place. On the bundle's side, a name that vanishes mid-press fails the press with the system's
+// words and leaves the runtime as it was.
 TEST(SyncEmbeddedRuntime, AProgramWritingIntoTheRuntimeNeverBreaksAPress) {
+  auto touch = [](const platform::Path& path, std::string_view content) {  // as a busy program does: never fails
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0) (void)!::write(fd, content.data(), content.size()), ::close(fd);
+  };
   SyncWorld sync;
   platform::Path root = sync.world.root;
-  std::filesystem::create_directories(root / "python/__pycache__");
-  int heldOpen = ::open((root / "python/__pycache__").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const platform::Path cache = root / "python/lib/__pycache__";
+  std::filesystem::create_directories(cache);
+  int heldOpen = ::open(cache.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(heldOpen, 0);
-  std::atomic<bool> stop = false;
-  std::thread writer([&] {
-    for (int i = 0; !stop; ++i) {
-      std::string name = "cache-" + std::to_string(i) + ".pyc";
-      std::error_code ignored;
-      std::filesystem::create_directories(root / "python/__pycache__", ignored);
-      if (FILE* byPath = std::fopen((root / "python/__pycache__" / name).c_str(), "w")) std::fclose(byPath);
-      int held = ::openat(heldOpen, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-      if (held >= 0) ::close(held);
-    }
+  std::optional<Busy> writer(std::in_place, [&](int i) {
+    std::error_code ignored;
+    const std::string temporary = "site.cpython-311.pyc." + std::to_string(i);
+    std::filesystem::create_directories(cache, ignored);
+    touch(cache / temporary, "compiled");
+    std::filesystem::rename(cache / temporary, cache / "site.cpython-311.pyc", ignored);
+    touch(root / "python" / ("scratch-" + std::to_string(i)), "");
+    std::filesystem::remove(root / "python" / ("scratch-" + std::to_string(i)), ignored);
+    const platform::Path flip = root / "python/lib/flip";
+    std::filesystem::remove_all(flip, ignored);
+    i % 2 ? (void)std::filesystem::create_directory(flip, ignored) : touch(flip, "");
+    int held = ::openat(heldOpen, ("held-" + std::to_string(i % 8)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (held >= 0) ::close(held);
   });
-  for (int press = 0; press < 20; ++press) {
+  std::vector<platform::Path> payload;  // every file, link and folder of the bundle's seven entries
+  for (const char* part : {"common", "macos-arm64"}) {
+    const platform::Path from = sync.world.resources / "runtime" / part;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(from)) {
+      if (entry.path().filename() != "not-in-plan.txt") payload.push_back(entry.path().lexically_relative(from));
+    }
+  }
+  for (int press = 0; press < 50; ++press) {
     auto status = sync.sync(press % 2 ? sync.world.context : sync.v2);
     ASSERT_TRUE(status.ok()) << status.error().localizedDescription();
     EXPECT_EQ(sync.versions(), press % 2 ? "v1 v1 v1 v1 v1 v1 v1 " : "v2 v2 v2 v2 v2 v2 v2 ");
-    runtime::removeReplacedEntries(sync.world.fileSystem, root);  // may leave the held-open folder behind
+    for (const platform::Path& path : payload) {
+      EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(root / path))) << path << " " << press;
+    }
+    runtime::removeLeftovers(sync.world.fileSystem, root);  // may leave the held-open folder behind
   }
-  stop = true;
-  writer.join();
+  writer.reset();
   ::close(heldOpen);
   ASSERT_TRUE(sync.sync(sync.v2).ok());
-  std::filesystem::remove_all(root / "python/__pycache__");
+  std::filesystem::remove_all(cache);
   EXPECT_EQ(sync.settled(), sync.cleanV2);
+
+  // The bundle being replaced: a name in it comes and goes while presses run. A press that meets it before it
+  // has changed anything fails with the system's words; one that meets it while copying leaves each entry as it
+  // was, since every piece is copied before any goes in.
+  ASSERT_TRUE(sync.sync(sync.v2).ok());
+  const platform::Path churn = sync.world.dir / "v2/runtime/macos-arm64/python/lib";
+  Busy replacer([&](int i) {
+    std::error_code ignored;
+    touch(churn / ("new-" + std::to_string(i % 64)), "");
+    std::filesystem::remove(churn / ("new-" + std::to_string((i + 32) % 64)), ignored);
+  });
+  for (int press = 0; press < 50; ++press) {
+    const std::map<std::string, std::string> before = identities(root);
+    auto status = sync.sync(sync.v2);
+    if (status.ok()) continue;
+    EXPECT_EQ(status.error().code(), ENOENT) << status.error().localizedDescription();
+    EXPECT_NE(status.error().localizedDescription().find("无法读取“" + churn.string() + "/new-"), std::string::npos)
+        << status.error().localizedDescription();
+    EXPECT_EQ(identities(root), before) << press;
+  }
 }
 
 // Whichever step fails (the copy or the swap of any piece, or a real failure inside a tree: a pipe, which is

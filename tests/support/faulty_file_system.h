@@ -57,9 +57,20 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
     return PosixFileSystem::setPermissionsAt(entry, mode);
   }
 
+  // Scans below `otherMount` report another device number, as the same files reached through a second mount do.
+  platform::Result<std::vector<platform::ScannedEntry>> scan(const platform::Path& path,
+                                                             platform::TreeState state) const override {
+    auto found = PosixFileSystem::scan(path, state);
+    if (!found || otherMount.empty() || !platform::isBelow(path.string(), otherMount.string())) return found;
+    std::vector<platform::ScannedEntry> entries = found.value();
+    for (platform::ScannedEntry& entry : entries) entry.identity.device += 1000;
+    return entries;
+  }
+
   std::function<void(const platform::Path&)> beforePermissions;
   std::function<void(const platform::Path&)> beforeCopy;
   std::function<void(const platform::Path&)> beforeRename;
+  platform::Path otherMount;
   // As on a system or file system that cannot exchange two entries in one step.
   bool withoutExchange = false;
 

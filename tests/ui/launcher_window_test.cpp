@@ -253,10 +253,7 @@ class LauncherWindowTest : public QObject {
                            (first.files.dir / "result.json").string() + "'");
     second.setBackendScript("echo run >> '" + runs.string() + "'\ncat '" + (second.files.dir / "result.json").string() +
                             "'");
-    // Leftovers of a launcher that still runs stay; those of one that has ended go.
     const platform::Path root = first.files.root;
-    testing_support::writeFile(root / (".replaced-" + std::to_string(::getppid()) + "-1/x"), "busy");
-    testing_support::writeFile(root / ".replaced-999999999-1/x", "dead");
     first.launch();
     second.launch();
     QTest::mouseClick(first.button("checkButton"), Qt::LeftButton);
@@ -270,8 +267,6 @@ class LauncherWindowTest : public QObject {
     QCOMPARE(first.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
     QVERIFY(second.clickAndWait("checkButton"));
     QCOMPARE(second.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
-    QVERIFY(std::filesystem::exists(root / (".replaced-" + std::to_string(::getppid()) + "-1/x")));
-    QVERIFY(!std::filesystem::exists(root / ".replaced-999999999-1"));
   }
 
   // Each press leaves one record in the launcher's log, whatever its outcome; the log rotates by size, a log
