@@ -115,6 +115,10 @@ TEST(InvokeBackend, TheOutcomeComesFromStandardOutputAlone) {
     EXPECT_EQ(outcomeText(backend::invokeBackend("/bin/sh", (dir / "script").string(), "install")), row.outcome)
         << row.script.substr(0, 60);
   }
+  // A NUL after the object, and whatever follows it, is no success.
+  writeFile(dir / "script", "printf '%s\\000%s' '" + kValid + "' '" + kValid + "'");
+  EXPECT_EQ(outcomeText(backend::invokeBackend("/bin/sh", (dir / "script").string(), "check")).rfind("failure: ", 0),
+            0u);
   EXPECT_EQ(outcomeText(backend::invokeBackend("/no/such/python3.11", "script.py", "check")),
             "failure: 无法启动“/no/such/python3.11”：没有那个文件或目录（错误码 2）");
 }

@@ -280,31 +280,43 @@ class LauncherWindowTest : public QObject {
     QCOMPARE(world.label("detailLabel")->findChild<QAction*>("showLogAction")->text(),
              QStringLiteral("在文件管理器中显示日志"));
     QVERIFY(world.clickAndWait("checkButton"));
-    world.setBackendScript("echo 'Traceback: boom' >&2\nexit 3");
+    world.setBackendScript("echo 'Traceback: boom' >&2\necho 'ValueError: x' >&2\nexit 3");
     QVERIFY(world.clickAndWait("launchButton"));
+    world.setBackendScript("yes 字 | head -n 3000 | tr -d '\\n' >&2\nexit 3");  // 9,000 bytes
+    QVERIFY(world.clickAndWait("checkButton"));
     std::filesystem::remove_all(world.files.resources / "runtime/macos-arm64");
     QVERIFY(world.clickAndWait("checkButton"));
     const QStringList lines = QString::fromStdString(testing_support::readFile(log)).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 4);
+    // A long failure is shortened to the log's limit at the end of a character, so the log stays UTF-8.
+    std::string shortened = "failed: ";  // the outcome's text, at most 4,096 bytes
+    while (shortened.size() + std::string("字").size() <= 4096) shortened += "字";
+    QVERIFY(lines[2].endsWith(" | " + QString::fromStdString(shortened + "…")));
     const QStringList expected = {
         " check \\| preflight .* s, sync: 0 kept, 7 replaced, \\d+ files \\(\\d+ bytes\\) copied, no usable record \\| "
         "exit 0 after .* s \\| ok code=ready status=环境正常$",
         " launch \\| preflight .* s, sync: 6 kept, 1 replaced, 1 files \\(\\d+ bytes\\) copied \\| exit 3 after .* s "
-        "\\| failed: Traceback: boom$",
+        "\\| failed: Traceback: boom\\\\nValueError: x$",
+        " check \\| preflight .* s, sync: 6 kept, 1 replaced, 1 files \\(\\d+ bytes\\) copied \\| exit 3 after .* s "
+        "\\| failed: 字+…$",
         " check \\| preflight .* s \\| stopped: 未找到可用运行时\\\\n应用内未发现匹配当前架构的 runtime payload。$"};
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
       QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d [+-]\\d{4}" + expected[i])
                    .match(lines[i])
                    .hasMatch(),
                qPrintable(lines[i]));
     }
 
-    LauncherWorld full;  // a full log moves to launcher.log.1; a log that cannot be written changes nothing
+    // A full log moves to launcher.log.1, keeping three; a log that cannot be written changes nothing.
+    LauncherWorld full;
     full.environment.logFile = log;
     full.launch();
     testing_support::writeFile(log, std::string(1 << 20, 'x'));
+    for (const char* older : {"1", "2", "3"}) testing_support::writeFile(log.string() + "." + older, older);
     QVERIFY(full.clickAndWait("checkButton"));
     QCOMPARE(std::filesystem::file_size(log.string() + ".1"), std::uintmax_t{1 << 20});
+    QVERIFY(testing_support::readFile(log.string() + ".2") + testing_support::readFile(log.string() + ".3") == "12");
+    QVERIFY(!std::filesystem::exists(log.string() + ".4"));
     QVERIFY(std::filesystem::file_size(log) < 1000);
     std::filesystem::remove_all(log.parent_path());
     testing_support::writeFile(log.parent_path(), "a file where the log's folder belongs");
