@@ -60,6 +60,39 @@ TEST(FileSystem, ReadingFoldersNeverLeavesADescriptorOpenAcrossExec) {
   EXPECT_FALSE(leaked);
 }
 
+// Names that come and go, and change kind, while a tree is scanned: a busy tree is scanned as it now is, every
+// time; a still one fails with the system's words for a name gone.
+TEST(FileSystem, ABusyTreeIsScannedAsItNowIsAndAStillOneFailsOnAVanishedName) {
+  TempDir dir;
+  platform::PosixFileSystem fs;
+  for (int i = 0; i < 8; ++i) writeFile(dir / "tree/stays" / std::to_string(i), "x");
+  std::atomic<bool> stop = false;
+  std::thread churn([&] {
+    for (int i = 0; !stop; ++i) {
+      const Path name = dir / "tree" / ("churn-" + std::to_string(i % 4));
+      std::error_code ignored;
+      std::filesystem::remove_all(name, ignored);
+      if (i % 3 == 0) {
+        std::filesystem::create_directories(name / "sub", ignored);  // a folder with a folder in it
+      } else if (int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644); fd >= 0) {
+        ::close(fd);
+      }
+    }
+  });
+  int busyFailures = 0, otherFailures = 0;
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+       std::chrono::steady_clock::now() < until;) {
+    auto busy = fs.scan(dir / "tree", platform::TreeState::busy);
+    busyFailures += !busy.ok() || busy.value().size() < 10;  // the tree, "stays" and its eight files at least
+    auto still = fs.scan(dir / "tree", platform::TreeState::still);
+    otherFailures += !still.ok() && still.error().code() != ENOENT;
+  }
+  stop = true;
+  churn.join();
+  EXPECT_EQ(busyFailures, 0);
+  EXPECT_EQ(otherFailures, 0);
+}
+
 // One launcher per user, whatever an earlier one left behind: a second start asks the first to the front and
 // ends; a lock file written on another machine, a socket left by a killed launcher, or a lock held where no
 // launcher answers never keeps a start from running.
