@@ -68,6 +68,10 @@ enum class TreeState : std::uint8_t {
   busy,   // programs may be writing there (the runtime root): the name is taken as what it now is, or left out
 };
 
+// The start of the hidden name beside `fileName` under which `writeFileAtomically` writes it before the rename
+// (the writer's process number follows): what a writer stopped halfway leaves.
+std::string atomicWriteTemporaryPrefix(std::string_view fileName);
+
 // Told the size of each regular file as soon as a copy has written it whole.
 using CopyProgress = std::function<void(std::uint64_t bytes)>;
 

@@ -370,6 +370,12 @@ Status removeEntry(int dirFd, const char* name, const Path& path, bool top) {
 // What one look at a listed name found.
 enum class Look { found, gone, unreadable, unopenable };
 
+// The failure that a look which found nothing usable at `path` stands for, errno telling why.
+Error lookFailure(Look look, const Path& path) {
+  return look == Look::unopenable ? posixError(errno, "无法读取目录" + q(path))
+                                  : posixError(errno, "无法读取" + q(path) + "的属性");
+}
+
 // Looks at `name` in the open folder `dirFd`: its metadata into `st` and, for a folder, an open descriptor into
 // `sub`. A name the listing knows for a folder is opened first and asked through its descriptor: one lookup of
 // the name, not two. In a busy tree a name that is gone is `gone`, and one that changed kind between the look
@@ -410,16 +416,9 @@ Status scanDirectory(int dirFd, const Path& root, std::string& relative, TreeSta
     relative += entry.name;
     struct stat st;
     Fd sub;
-    switch (lookAt(dirFd, entry.name.c_str(), entry.type == DT_DIR, state, st, sub)) {
-      case Look::gone:
-        continue;
-      case Look::unreadable:
-        return posixError(errno, "无法读取" + q(root / relative) + "的属性");
-      case Look::unopenable:
-        return posixError(errno, "无法读取目录" + q(root / relative));
-      case Look::found:
-        break;
-    }
+    const Look look = lookAt(dirFd, entry.name.c_str(), entry.type == DT_DIR, state, st, sub);
+    if (look == Look::gone) continue;
+    if (look != Look::found) return lookFailure(look, root / relative);
     found.push_back({relative, kindOf(st.st_mode), identityOf(st)});
     if (!sub.valid()) continue;
     if (Status scanned = scanDirectory(sub.get(), root, relative, state, found); !scanned) return scanned;
@@ -478,6 +477,12 @@ int comparePaths(std::string_view a, std::string_view b) {
   if (x == a.data() + n) return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
   if (*x == '/' || *y == '/') return *x == '/' ? -1 : 1;
   return static_cast<unsigned char>(*x) < static_cast<unsigned char>(*y) ? -1 : 1;
+}
+
+std::string atomicWriteTemporaryPrefix(std::string_view fileName) {
+  std::string prefix = ".";
+  prefix.append(fileName).append(".tmp-");
+  return prefix;
 }
 
 bool isBelow(std::string_view path, std::string_view folder) {
@@ -559,16 +564,9 @@ Result<std::vector<ScannedEntry>> PosixFileSystem::scan(const Path& path, TreeSt
   struct stat st;
   Fd dir;
   // A missing entry is an empty scan, in a tree of either kind.
-  switch (lookAt(AT_FDCWD, path.c_str(), true, TreeState::busy, st, dir)) {
-    case Look::gone:
-      return found;
-    case Look::unreadable:
-      return posixError(errno, "无法读取" + q(path) + "的属性");
-    case Look::unopenable:
-      return posixError(errno, "无法读取目录" + q(path));
-    case Look::found:
-      break;
-  }
+  const Look look = lookAt(AT_FDCWD, path.c_str(), true, TreeState::busy, st, dir);
+  if (look == Look::gone) return found;
+  if (look != Look::found) return lookFailure(look, path);
   found.push_back({"", kindOf(st.st_mode), identityOf(st)});
   if (!dir.valid()) return found;
   std::string relative;
@@ -661,7 +659,8 @@ Status PosixFileSystem::appendToFile(const Path& path, const std::string& text) 
 }
 
 Status PosixFileSystem::writeFileAtomically(const Path& path, const std::string& content) {
-  const Path hidden = path.parent_path() / ("." + path.filename().string() + ".tmp-" + std::to_string(::getpid()));
+  const Path hidden =
+      path.parent_path() / (atomicWriteTemporaryPrefix(path.filename().string()) + std::to_string(::getpid()));
   const std::string what = "无法写入" + q(path);
   (void)::unlink(hidden.c_str());  // left by a crash of this process's predecessor with the same number
   Fd file(::open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));

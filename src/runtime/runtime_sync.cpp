@@ -29,7 +29,7 @@ constexpr std::uint64_t kSpareBytes = 256ull << 20;
 // What an earlier sync left in the runtime root: a folder it moved pieces aside into, or a record it was still
 // writing when it was stopped.
 bool isLeftover(const std::string& name) {
-  static const std::string recordTemporary = std::string(".") + kSyncRecordName + ".tmp-";
+  static const std::string recordTemporary = platform::atomicWriteTemporaryPrefix(kSyncRecordName);
   return name.rfind(kReplacedEntryPrefix, 0) == 0 || name.rfind(recordTemporary, 0) == 0;
 }
 
