@@ -45,18 +45,15 @@ TEST(FileSystem, ReadingFoldersNeverLeavesADescriptorOpenAcrossExec) {
     return found;
   };
   const std::set<std::string> before = inheritable();  // the test's own standard streams
-  std::atomic<bool> stop = false;
-  std::thread reader([&] {
-    platform::PosixFileSystem fs;
-    while (!stop) (void)fs.scan(dir / "tree", platform::TreeState::still);
-  });
   bool leaked = false;
-  for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-       !leaked && std::chrono::steady_clock::now() < until;) {
-    leaked = inheritable() != before;
+  {
+    platform::PosixFileSystem fs;
+    testing_support::Busy reader([&](int) { (void)fs.scan(dir / "tree", platform::TreeState::still); });
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+         !leaked && std::chrono::steady_clock::now() < until;) {
+      leaked = inheritable() != before;
+    }
   }
-  stop = true;
-  reader.join();
   EXPECT_FALSE(leaked);
 }
 
@@ -66,18 +63,12 @@ TEST(FileSystem, ABusyTreeIsScannedAsItNowIsAndAStillOneFailsOnAVanishedName) {
   TempDir dir;
   platform::PosixFileSystem fs;
   for (int i = 0; i < 8; ++i) writeFile(dir / "tree/stays" / std::to_string(i), "x");
-  std::atomic<bool> stop = false;
-  std::thread churn([&] {
-    for (int i = 0; !stop; ++i) {
-      const Path name = dir / "tree" / ("churn-" + std::to_string(i % 4));
-      std::error_code ignored;
-      std::filesystem::remove_all(name, ignored);
-      if (i % 3 == 0) {
-        std::filesystem::create_directories(name / "sub", ignored);  // a folder with a folder in it
-      } else if (int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644); fd >= 0) {
-        ::close(fd);
-      }
-    }
+  testing_support::Busy churn([&](int i) {
+    const Path name = dir / "tree" / ("churn-" + std::to_string(i % 4));
+    std::error_code ignored;
+    std::filesystem::remove_all(name, ignored);
+    i % 3 == 0 ? (void)std::filesystem::create_directories(name / "sub", ignored)  // a folder with a folder in it
+               : testing_support::touch(name);
   });
   int busyFailures = 0, otherFailures = 0;
   for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
@@ -87,8 +78,6 @@ TEST(FileSystem, ABusyTreeIsScannedAsItNowIsAndAStillOneFailsOnAVanishedName) {
     auto still = fs.scan(dir / "tree", platform::TreeState::still);
     otherFailures += !still.ok() && still.error().code() != ENOENT;
   }
-  stop = true;
-  churn.join();
   EXPECT_EQ(busyFailures, 0);
   EXPECT_EQ(otherFailures, 0);
 }

@@ -27,6 +27,7 @@ using testing_support::modeOf;
 using testing_support::readFile;
 using testing_support::RuntimeWorld;
 using testing_support::TempDir;
+using testing_support::touch;
 using testing_support::writeFakeUname;
 using testing_support::writeFile;
 
@@ -114,18 +115,13 @@ TEST(RepairExecutableBits, AnEntrySwappedInAfterTheWalkIsLeftAlone) {
   }
 }
 
-// A press waits out another launcher's short hold on the runtime, and names one that holds it longer.
-TEST(RuntimeLock, WaitsOutAShortHoldAndNamesALongOne) {
+// A press waits out another launcher's short hold on the runtime (a long one is named: the widget tests).
+TEST(RuntimeLock, WaitsOutAShortHold) {
   RuntimeWorld world;
   std::filesystem::create_directories(world.root.parent_path());
-  auto other = world.fileSystem.tryLockFile(world.root.parent_path() / runtime::kRuntimeLockName,
-                                            "/Applications/Other.app/Contents/MacOS/LanqiLauncher\n42\n");
+  auto other = world.fileSystem.tryLockFile(world.root.parent_path() / runtime::kRuntimeLockName, "other\n");
   ASSERT_TRUE(other.ok() && other.value().held);
   std::unique_ptr<platform::HeldLock> otherHolds = std::move(std::move(other).value().held);
-  auto busy = runtime::lockRuntime(world.fileSystem, world.root, "this", std::chrono::milliseconds(100));
-  ASSERT_TRUE(busy.ok());
-  EXPECT_FALSE(busy.value().held);
-  EXPECT_EQ(busy.value().holder, "/Applications/Other.app/Contents/MacOS/LanqiLauncher");
   std::thread release([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     otherHolds.reset();
@@ -393,50 +389,29 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
   }
 }
 
-// Runs `step` with a growing count on a thread of its own until it goes out of scope, as a busy program would.
-class Busy {
- public:
-  explicit Busy(std::function<void(int)> step)
-      : thread_([this, step = std::move(step)] {
-          for (int i = 0; !stop_; ++i) step(i);
-        }) {}
-  ~Busy() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  std::atomic<bool> stop_ = false;
-  std::thread thread_;
-};
-
 // A program started from the runtime keeps writing into it while the user presses again and again: it
 // byte-compiles (a temporary file renamed over its target), makes and removes scratch files, turns a name from a
 // file into a folder and back, and writes through a folder it holds open. Every press succeeds, with every file
 // of the bundle in place. On the bundle's side, a name that vanishes mid-press fails the press with the system's
 // words and leaves the runtime as it was.
 TEST(SyncEmbeddedRuntime, AProgramWritingIntoTheRuntimeNeverBreaksAPress) {
-  auto touch = [](const platform::Path& path, std::string_view content) {  // as a busy program does: never fails
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) (void)!::write(fd, content.data(), content.size()), ::close(fd);
-  };
   SyncWorld sync;
   platform::Path root = sync.world.root;
   const platform::Path cache = root / "python/lib/__pycache__";
   std::filesystem::create_directories(cache);
   int heldOpen = ::open(cache.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(heldOpen, 0);
-  std::optional<Busy> writer(std::in_place, [&](int i) {
+  std::optional<testing_support::Busy> writer(std::in_place, [&](int i) {
     std::error_code ignored;
     const std::string temporary = "site.cpython-311.pyc." + std::to_string(i);
     std::filesystem::create_directories(cache, ignored);
-    touch(cache / temporary, "compiled");
+    touch(cache / temporary);
     std::filesystem::rename(cache / temporary, cache / "site.cpython-311.pyc", ignored);
-    touch(root / "python" / ("scratch-" + std::to_string(i)), "");
+    touch(root / "python" / ("scratch-" + std::to_string(i)));
     std::filesystem::remove(root / "python" / ("scratch-" + std::to_string(i)), ignored);
     const platform::Path flip = root / "python/lib/flip";
     std::filesystem::remove_all(flip, ignored);
-    i % 2 ? (void)std::filesystem::create_directory(flip, ignored) : touch(flip, "");
+    i % 2 ? (void)std::filesystem::create_directory(flip, ignored) : touch(flip);
     int held = ::openat(heldOpen, ("held-" + std::to_string(i % 8)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (held >= 0) ::close(held);
   });
@@ -467,9 +442,9 @@ TEST(SyncEmbeddedRuntime, AProgramWritingIntoTheRuntimeNeverBreaksAPress) {
   // was, since every piece is copied before any goes in.
   ASSERT_TRUE(sync.sync(sync.v2).ok());
   const platform::Path churn = sync.world.dir / "v2/runtime/macos-arm64/python/lib";
-  Busy replacer([&](int i) {
+  testing_support::Busy replacer([&](int i) {
     std::error_code ignored;
-    touch(churn / ("new-" + std::to_string(i % 64)), "");
+    touch(churn / ("new-" + std::to_string(i % 64)));
     std::filesystem::remove(churn / ("new-" + std::to_string((i + 32) % 64)), ignored);
   });
   for (int press = 0; press < 50; ++press) {

@@ -1,5 +1,6 @@
 #include "support/temp_dir.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,11 @@ std::string readFile(const platform::Path& path) {
 
 void writeScript(const platform::Path& path, std::string_view body) {
   writeFile(path, "#!/bin/sh\n" + std::string(body) + "\n", 0755);
+}
+
+void touch(const platform::Path& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd >= 0) ::close(fd);
 }
 
 int modeOf(const platform::Path& path) {
