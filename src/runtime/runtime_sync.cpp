@@ -327,134 +327,143 @@ void mergeInto(std::vector<RecordedFile>& out, const std::vector<RecordedFile*>&
   for (; k != kept.end(); ++k) out.push_back(std::move(**k));
 }
 
-}  // namespace
+using Scan = platform::Result<std::vector<ScannedEntry>>;
 
-platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, const platform::Path& destination,
-                                                 const std::string& runtimeTarget, const SyncProgress& progress) {
-  platform::FileSystem& fileSystem = context.fileSystem;
-  if (!context.resourceDirectory) return runtimeError(RuntimeErrorCode::noResources);
-  const platform::Path embedded = *context.resourceDirectory / "runtime";
-  const platform::Path commonPayload = embedded / commonRuntimeDirectoryName;
-  const platform::Path targetPayload = embedded / runtimeTarget;
-  if (!fileSystem.exists(commonPayload) || !fileSystem.exists(targetPayload)) {
-    return runtimeError(RuntimeErrorCode::noMatchingPayload);
+// The bundle's two payloads, which the seven entries come from.
+struct Payloads {
+  platform::Path embedded, common, target;
+  platform::Path sourceOf(const PlannedEntry& entry) const {
+    return (entry.fromCommonPayload ? common : target) / entry.name;
   }
+};
 
-  // Compared first, all seven, by metadata alone; nothing is changed before every tree has been read. The
-  // bundle's trees are read on a second thread, from now on, while this one reads the runtime root's trees.
-  using Scan = platform::Result<std::vector<ScannedEntry>>;
-  auto sourceOf = [&](const PlannedEntry& entry) {
-    return (entry.fromCommonPayload ? commonPayload : targetPayload) / entry.name;
-  };
-  std::future<std::vector<Scan>> bundleScans = std::async(std::launch::async, [&] {
+// Both sides of the seven entries, each in the plan's order, and the record, as they were read.
+struct Reading {
+  std::vector<Scan> bundle, runtime;
+  std::string recordText;  // kept: the files that stay keep their lines from it
+  std::optional<SyncRecord> record;
+};
+
+// Reads the bundle's seven trees (on a second thread), the record (on a third: the system spreads the three over
+// the processors there are) and the runtime root's seven trees, by metadata alone. Before the runtime root is
+// read it is made when missing and cleared of earlier syncs' leftovers; nothing else changes. A tree that could
+// not be read is a failed scan in `reading`; fails only when `destination` cannot be made.
+platform::Status scanBothSides(platform::FileSystem& fileSystem, const Payloads& payloads,
+                               const platform::Path& destination, Reading& reading) {
+  std::future<std::vector<Scan>> bundle = std::async(std::launch::async, [&] {
     std::vector<Scan> scans;
     for (const PlannedEntry& entry : kCopyPlan)
-      scans.push_back(fileSystem.scan(sourceOf(entry), platform::TreeState::still));
+      scans.push_back(fileSystem.scan(payloads.sourceOf(entry), platform::TreeState::still));
     return scans;
   });
-
-  // The record is read and decoded on a third, and the system spreads the three over the processors there are.
-  struct ReadRecord {
-    std::string text;  // kept: the files that stay keep their lines from it
-    std::optional<SyncRecord> record;
-  };
-  std::future<ReadRecord> recordRead = std::async(std::launch::async, [&] {
-    ReadRecord read;
+  std::future<void> record = std::async(std::launch::async, [&] {
     if (platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName)) {
-      read.text = std::move(text.value());
-      read.record = decodeSyncRecord(read.text);
+      reading.recordText = std::move(text).value();
+      reading.record = decodeSyncRecord(reading.recordText);
     }
-    return read;
   });
+  platform::Status made = fileSystem.createDirectories(destination);
+  if (made) {
+    removeLeftovers(fileSystem, destination);  // from a crash or a busy tree; never fails the sync
+    for (const PlannedEntry& entry : kCopyPlan)
+      reading.runtime.push_back(fileSystem.scan(destination / entry.name, platform::TreeState::busy));
+  }
+  reading.bundle = bundle.get();
+  record.wait();
+  return made;
+}
 
-  if (platform::Status made = fileSystem.createDirectories(destination); !made) return made.error();
-  removeLeftovers(fileSystem, destination);  // from a crash or a busy tree; never fails the sync
+// What a sync does, entry by entry, in the plan's order.
+struct SyncPlan {
+  std::vector<EntryPlan> entries;
+  std::uint64_t bytes = 0;   // to copy
+  bool roomy = false;        // the disk holds the copies beside the old pieces
+  size_t keptFiles = 0;      // of the record's, proven unchanged
+  bool recordStays = false;  // every recorded file kept and nothing else changes
+};
 
-  SyncReport report;
-
-  std::vector<Scan> existingScans;
-  for (const PlannedEntry& entry : kCopyPlan)
-    existingScans.push_back(fileSystem.scan(destination / entry.name, platform::TreeState::busy));
-  const std::vector<Scan> sourceScans = bundleScans.get();
-  ReadRecord read = recordRead.get();
-  std::optional<SyncRecord>& record = read.record;
-  report.recordTrusted = record.has_value();
-  std::vector<EntryPlan> plans;
-  std::uint64_t total = 0;
+// Decides what each entry needs from the two trees and the record (see planEntry), where each piece comes from,
+// and whether the disk has room to copy everything before anything is swapped in; where it has, an entry in
+// which nothing stays is one piece. Fails when a tree could not be read or the bundle lacks an entry.
+platform::Status planSync(platform::FileSystem& fileSystem, const Payloads& payloads, const platform::Path& destination,
+                          Reading& reading, SyncPlan& plan) {
+  std::optional<SyncRecord>& record = reading.record;
   for (size_t k = 0; k < std::size(kCopyPlan); ++k) {
-    const Scan &bundle = sourceScans[k], &existing = existingScans[k];
+    const Scan &bundle = reading.bundle[k], &existing = reading.runtime[k];
     if (!bundle) return bundle.error();
     if (bundle.value().empty())
-      return platform::posixError(ENOENT, "无法读取“" + sourceOf(kCopyPlan[k]).string() + "”");
+      return platform::posixError(ENOENT, "无法读取“" + payloads.sourceOf(kCopyPlan[k]).string() + "”");
     if (!existing) return existing.error();
-    plans.push_back(planEntry(kCopyPlan[k].name, bundle.value(), existing.value(),
-                              record ? recordedEntry(*record, kCopyPlan[k].name) : std::span<RecordedFile>()));
-    total += plans.back().bytes;
+    plan.entries.push_back(planEntry(kCopyPlan[k].name, bundle.value(), existing.value(),
+                                     record ? recordedEntry(*record, kCopyPlan[k].name) : std::span<RecordedFile>()));
+    plan.bytes += plan.entries.back().bytes;
+    plan.keptFiles += plan.entries.back().kept.size();
   }
-
+  plan.recordStays = record && plan.keptFiles == record->files.size() &&
+                     std::all_of(plan.entries.begin(), plan.entries.end(),
+                                 [](const EntryPlan& entry) { return entry.copies.empty() && entry.removals.empty(); });
   platform::Result<std::uint64_t> free = fileSystem.freeSpace(destination);
-  const bool roomy = free && free.value() >= total + kSpareBytes;
-  if (roomy) {
+  plan.roomy = free && free.value() >= plan.bytes + kSpareBytes;
+  for (size_t k = 0; k < plan.entries.size(); ++k) {
+    EntryPlan& entry = plan.entries[k];
+    const platform::Path source = payloads.sourceOf(kCopyPlan[k]);
     // An entry in which nothing at all stays (a new version) is copied and swapped in whole, in one tree copy
     // and one exchange, rather than file by file: the same end, at the cost of one copy.
-    for (size_t k = 0; k < plans.size(); ++k)
-      wholeWhereNothingStays(plans[k], kCopyPlan[k].name, sourceOf(kCopyPlan[k]), sourceScans[k].value());
-  }
-  Placer placer(fileSystem, destination, roomy);
-  ProgressCounter counter(progress, total);
-  const platform::CopyProgress copiedFile = [&](std::uint64_t bytes) { counter.add(bytes, 1); };
-  if (total > 0) counter.add(0, 0);
-  // Where every recorded file was kept and nothing else changes, the record stays as it is.
-  size_t keptFiles = 0;
-  for (const EntryPlan& plan : plans) keptFiles += plan.kept.size();
-  const bool recordStays =
-      record && keptFiles == record->files.size() && std::all_of(plans.begin(), plans.end(), [](const EntryPlan& plan) {
-        return plan.copies.empty() && plan.removals.empty();
-      });
-  for (size_t entry = 0; entry < plans.size(); ++entry) {
-    EntryPlan& plan = plans[entry];
-    const bool changed = !plan.copies.empty() || !plan.removals.empty();
-    ++(changed ? report.entriesReplaced : report.entriesKept);
-    const std::string_view name = kCopyPlan[entry].name;
-    for (EntryPlan::Piece& piece : plan.copies) {  // where each piece comes from, now that the pieces are known
-      piece.source = sourceOf(kCopyPlan[entry]);
+    if (plan.roomy) wholeWhereNothingStays(entry, kCopyPlan[k].name, source, reading.bundle[k].value());
+    const std::string_view name = kCopyPlan[k].name;
+    for (EntryPlan::Piece& piece : entry.copies) {
+      piece.source = source;
       if (piece.relative != name) piece.source /= piece.relative.substr(name.size() + 1);
     }
-    // Where there is room, the entry's pieces are all copied, on two threads, before any is swapped in, so a
-    // copy that fails leaves the entry as it was. Else each goes in as soon as it is copied.
+  }
+  return platform::Status::success();
+}
+
+// Puts every piece of the plan in place and moves out what does not belong, entry by entry, counting into
+// `report`. Where there is room, an entry's pieces are all copied, on two threads, before any is swapped in, so
+// a copy that fails leaves the entry as it was; else each goes in as soon as it is copied. Fails at the first
+// step that fails, every entry whole (each file old or new).
+platform::Status placeAll(platform::FileSystem& fileSystem, const platform::Path& destination, const SyncPlan& plan,
+                          const SyncProgress& progress, SyncReport& report) {
+  Placer placer(fileSystem, destination, plan.roomy);
+  ProgressCounter counter(progress, plan.bytes);
+  const platform::CopyProgress copiedFile = [&](std::uint64_t bytes) { counter.add(bytes, 1); };
+  if (plan.bytes > 0) counter.add(0, 0);
+  for (const EntryPlan& entry : plan.entries) {
+    const bool changed = !entry.copies.empty() || !entry.removals.empty();
+    ++(changed ? report.entriesReplaced : report.entriesKept);
     std::vector<platform::Path> places;
-    for (size_t k = 0; k < plan.copies.size(); ++k) {
+    for (const EntryPlan::Piece& piece : entry.copies) {
       platform::Result<platform::Path> place = placer.reserve();
       if (!place) return place.error();
       places.push_back(place.value());
-      if (roomy) continue;
-      const EntryPlan::Piece& piece = plan.copies[k];
-      if (platform::Status copied = placer.copy(piece.source, place.value(), copiedFile); !copied) {
-        return copied.error();
-      }
-      if (platform::Status placed = placer.place(place.value(), piece); !placed) return placed.error();
+      if (plan.roomy) continue;
+      if (platform::Status copied = placer.copy(piece.source, place.value(), copiedFile); !copied) return copied;
+      if (platform::Status placed = placer.place(place.value(), piece); !placed) return placed;
     }
-    if (roomy) {
-      if (platform::Status copied = copyAll(placer, plan.copies, places, copiedFile); !copied) return copied.error();
-      for (size_t k = 0; k < plan.copies.size(); ++k) {
-        if (platform::Status placed = placer.place(places[k], plan.copies[k]); !placed) return placed.error();
+    if (plan.roomy) {
+      if (platform::Status copied = copyAll(placer, entry.copies, places, copiedFile); !copied) return copied;
+      for (size_t k = 0; k < entry.copies.size(); ++k) {
+        if (platform::Status placed = placer.place(places[k], entry.copies[k]); !placed) return placed;
       }
     }
-    for (const std::string& relative : plan.removals) {
-      if (platform::Status removed = placer.remove(relative); !removed) return removed.error();
+    for (const std::string& relative : entry.removals) {
+      if (platform::Status removed = placer.remove(relative); !removed) return removed;
     }
   }
   report.bytesCopied = counter.bytes();
   report.filesCopied = counter.files();
+  return platform::Status::success();
+}
 
-  if (platform::Status repaired = repairManagedRuntimeExecutables(fileSystem, destination); !repaired) {
-    return repaired.error();
-  }
-  if (recordStays) return report;
-  // Taken after the repair, which may have changed the modes of fresh tools. The kept lines move over from the
-  // record as they were read.
-  SyncRecord next{embedded.string(), {}};
-  next.files.reserve(keptFiles);
+// Writes the record of what now stands in the runtime root: the kept lines as they were read, moved over, and
+// each copied file as it stands now (after the repair, which may have changed the modes of fresh tools). Left as
+// it was when every recorded file was kept and none was added. A record that cannot be written costs only a
+// full copy next time.
+void writeNextRecord(platform::FileSystem& fileSystem, const Payloads& payloads, const platform::Path& destination,
+                     SyncPlan& plan, const Reading& reading) {
+  SyncRecord next{payloads.embedded.string(), {}};
+  next.files.reserve(plan.keptFiles);
   size_t copiedFiles = 0;
   std::array<size_t, std::size(kCopyPlan)> order;  // the entries in the record's order
   std::iota(order.begin(), order.end(), size_t{0});
@@ -462,15 +471,44 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
             [](size_t a, size_t b) { return platform::comparePaths(kCopyPlan[a].name, kCopyPlan[b].name) < 0; });
   for (size_t k : order) {
     std::vector<RecordedFile> copied;
-    for (const EntryPlan::Piece& piece : plans[k].copies) recordPiece(fileSystem, destination, piece, copied);
+    for (const EntryPlan::Piece& piece : plan.entries[k].copies) recordPiece(fileSystem, destination, piece, copied);
     copiedFiles += copied.size();
-    mergeInto(next.files, plans[k].kept, copied);
+    mergeInto(next.files, plan.entries[k].kept, copied);
   }
-  // The same lines as before when every recorded file was kept and none was added.
-  if (!record || copiedFiles != 0 || keptFiles != record->files.size()) {
-    // A record that cannot be written costs only a full copy next time.
-    (void)fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(next, read.text));
+  const std::optional<SyncRecord>& record = reading.record;
+  if (record && copiedFiles == 0 && plan.keptFiles == record->files.size()) return;
+  (void)fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(next, reading.recordText));
+}
+
+}  // namespace
+
+platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, const platform::Path& destination,
+                                                 const std::string& runtimeTarget, const SyncProgress& progress) {
+  platform::FileSystem& fileSystem = context.fileSystem;
+  if (!context.resourceDirectory) return runtimeError(RuntimeErrorCode::noResources);
+  const platform::Path embedded = *context.resourceDirectory / "runtime";
+  const Payloads payloads{embedded, embedded / commonRuntimeDirectoryName, embedded / runtimeTarget};
+  if (!fileSystem.exists(payloads.common) || !fileSystem.exists(payloads.target)) {
+    return runtimeError(RuntimeErrorCode::noMatchingPayload);
   }
+  // Every tree is read, by metadata alone, before anything in it changes.
+  Reading reading;
+  if (platform::Status scanned = scanBothSides(fileSystem, payloads, destination, reading); !scanned) {
+    return scanned.error();
+  }
+  SyncPlan plan;
+  if (platform::Status planned = planSync(fileSystem, payloads, destination, reading, plan); !planned) {
+    return planned.error();
+  }
+  SyncReport report;
+  report.recordTrusted = reading.record.has_value();
+  if (platform::Status placed = placeAll(fileSystem, destination, plan, progress, report); !placed) {
+    return placed.error();
+  }
+  if (platform::Status repaired = repairManagedRuntimeExecutables(fileSystem, destination); !repaired) {
+    return repaired.error();
+  }
+  if (!plan.recordStays) writeNextRecord(fileSystem, payloads, destination, plan, reading);
   return report;
 }
 
