@@ -2,7 +2,7 @@
 // launcher shows at rest. `minimal_window bare` shows an empty window; `minimal_window texts` shows the
 // launcher's idle texts as plain labels in the launcher's fonts (the same families, pixel sizes and weights).
 #include "app/launcher_texts.h"
-#include "platform/semantic_style_qt.h"
+#include "platform/qt/semantic_style_qt.h"
 
 #include <QApplication>
 #include <QLabel>

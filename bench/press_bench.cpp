@@ -28,7 +28,7 @@
 #include <fstream>
 #include <random>
 
-#include "platform/process.h"
+#include "platform/system/process.h"
 #include "ui/launcher_world.h"
 
 namespace {

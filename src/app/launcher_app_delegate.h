@@ -10,7 +10,7 @@
 
 #include "backend/backend_invoke.h"
 #include "flow/preflight.h"
-#include "platform/window.h"
+#include "platform/qt/window.h"
 #include "runtime/runtime_layout.h"
 
 namespace app {

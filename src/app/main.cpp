@@ -1,10 +1,10 @@
 // Process entry: fixes what the launcher knows of the outside world, then runs the application.
 #include "app/launcher_app_delegate.h"
 #include "app/version_text.h"
-#include "platform/bundle.h"
-#include "platform/dispatch.h"
-#include "platform/single_instance.h"
-#include "platform/standard_paths.h"
+#include "platform/qt/dispatch.h"
+#include "platform/qt/standard_paths.h"
+#include "platform/system/bundle.h"
+#include "platform/system/single_instance.h"
 
 int main() {
   const platform::Bundle bundle = platform::mainBundle();

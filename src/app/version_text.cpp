@@ -1,6 +1,6 @@
 #include "app/version_text.h"
 
-#include "platform/text.h"
+#include "platform/system/text.h"
 
 namespace app {
 namespace {

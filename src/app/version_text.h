@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/bundle.h"
+#include "platform/system/bundle.h"
 
 namespace app {
 

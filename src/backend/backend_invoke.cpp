@@ -3,8 +3,8 @@
 #include <chrono>
 
 #include "backend/progress_line.h"
-#include "platform/process.h"
-#include "platform/text.h"
+#include "platform/system/process.h"
+#include "platform/system/text.h"
 
 namespace backend {
 

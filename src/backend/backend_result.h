@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/error.h"
+#include "platform/system/error.h"
 
 namespace backend {
 

@@ -1,6 +1,6 @@
 #include "backend/progress_line.h"
 
-#include "platform/text.h"
+#include "platform/system/text.h"
 
 namespace backend {
 namespace {

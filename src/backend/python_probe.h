@@ -1,7 +1,7 @@
 // Finding the Python interpreter that a runtime root carries.
 #pragma once
 
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 
 namespace backend {
 

@@ -5,7 +5,7 @@
 #include "app/launcher_app_delegate.h"
 #include "flow/preflight.h"
 #include "flow/press_log.h"
-#include "platform/dispatch.h"
+#include "platform/qt/dispatch.h"
 #include "runtime/runtime_sync.h"
 
 namespace app {

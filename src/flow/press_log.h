@@ -7,7 +7,7 @@
 #include <string>
 
 #include "backend/backend_invoke.h"
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 #include "runtime/runtime_sync.h"
 
 namespace flow {

@@ -1,7 +1,7 @@
 // Making the interpreter and the tools of a runtime root executable.
 #pragma once
 
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 
 namespace runtime {
 

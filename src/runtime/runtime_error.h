@@ -2,7 +2,7 @@
 // are, never wrapped in one of these.
 #pragma once
 
-#include "platform/error.h"
+#include "platform/system/error.h"
 
 namespace runtime {
 

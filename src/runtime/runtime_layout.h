@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 
 namespace runtime {
 

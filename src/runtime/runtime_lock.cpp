@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "platform/process.h"
+#include "platform/system/process.h"
 
 namespace runtime {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/error.h"
-#include "platform/fs.h"
+#include "platform/system/error.h"
+#include "platform/system/fs.h"
 
 namespace runtime {
 

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "platform/error.h"
+#include "platform/system/error.h"
 #include "runtime/runtime_layout.h"
 #include "runtime/runtime_sync.h"
 

@@ -12,7 +12,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/process.h"
+#include "platform/system/process.h"
 #include "runtime/executable_repair.h"
 #include "runtime/runtime_error.h"
 #include "runtime/sync_record.h"

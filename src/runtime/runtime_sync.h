@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/error.h"
+#include "platform/system/error.h"
 #include "runtime/runtime_layout.h"
 
 namespace runtime {

@@ -1,7 +1,7 @@
 #include "runtime/runtime_target.h"
 
-#include "platform/process.h"
-#include "platform/text.h"
+#include "platform/system/process.h"
+#include "platform/system/text.h"
 #include "runtime/runtime_layout.h"
 
 namespace runtime {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 
 namespace runtime {
 

@@ -1,6 +1,6 @@
 // The status area and the buttons: the idle state, a status, and the busy state around a backend run.
 #include "app/launcher_app_delegate.h"
-#include "platform/text.h"
+#include "platform/system/text.h"
 
 namespace app {
 

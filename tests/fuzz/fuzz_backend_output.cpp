@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "backend/backend_invoke.h"
-#include "platform/text.h"
+#include "platform/system/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

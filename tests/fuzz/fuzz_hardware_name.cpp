@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/text.h"
+#include "platform/system/text.h"
 #include "runtime/runtime_target.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

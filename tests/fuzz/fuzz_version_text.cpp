@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/version_text.h"
-#include "platform/text.h"
+#include "platform/system/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string value(reinterpret_cast<const char*>(data), size);

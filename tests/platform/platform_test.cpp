@@ -11,13 +11,13 @@
 #include <set>
 #include <thread>
 
-#include "platform/bundle.h"
-#include "platform/file_data.h"
-#include "platform/fs.h"
-#include "platform/process.h"
-#include "platform/single_instance.h"
-#include "platform/text.h"
-#include "platform/unique_fd.h"
+#include "platform/system/bundle.h"
+#include "platform/system/file_data.h"
+#include "platform/system/fs.h"
+#include "platform/system/process.h"
+#include "platform/system/single_instance.h"
+#include "platform/system/text.h"
+#include "platform/system/unique_fd.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <map>
 #include <mutex>
 
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 
 namespace testing_support {
 

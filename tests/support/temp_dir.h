@@ -7,7 +7,7 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 
 namespace testing_support {
 

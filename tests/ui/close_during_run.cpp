@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <filesystem>
 
-#include "platform/window.h"
+#include "platform/qt/window.h"
 #include "ui/launcher_world.h"
 
 int main(int argc, char** argv) {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/process.h"
+#include "platform/system/process.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 
 namespace platform {
 

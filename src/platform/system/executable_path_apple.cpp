@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/executable_path.h"
+#include "platform/system/executable_path.h"
 
 namespace platform::detail {
 

@@ -1,4 +1,4 @@
-#include "platform/error.h"
+#include "platform/system/error.h"
 
 #include <array>
 #include <cerrno>

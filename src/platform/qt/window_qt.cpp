@@ -16,10 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/column_layout_qt.h"
-#include "platform/spinner_qt.h"
-#include "platform/text_label_qt.h"
-#include "platform/window.h"
+#include "platform/qt/column_layout_qt.h"
+#include "platform/qt/spinner_qt.h"
+#include "platform/qt/text_label_qt.h"
+#include "platform/qt/window.h"
 
 namespace platform::ui {
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <utility>
 
-#include "platform/dispatch.h"
+#include "platform/qt/dispatch.h"
 
 namespace platform {
 

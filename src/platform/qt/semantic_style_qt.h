@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "platform/window.h"
+#include "platform/qt/window.h"
 
 namespace platform::ui::detail {
 

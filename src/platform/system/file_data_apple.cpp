@@ -9,7 +9,7 @@
 
 #include <cerrno>
 
-#include "platform/file_data.h"
+#include "platform/system/file_data.h"
 
 namespace platform::detail {
 

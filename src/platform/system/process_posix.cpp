@@ -13,8 +13,8 @@
 #include <array>
 #include <cerrno>
 
-#include "platform/process.h"
-#include "platform/unique_fd.h"
+#include "platform/system/process.h"
+#include "platform/system/unique_fd.h"
 
 extern "C" char** environ;
 

@@ -10,7 +10,7 @@
 #include <array>
 #include <cerrno>
 
-#include "platform/file_data.h"
+#include "platform/system/file_data.h"
 
 namespace platform::detail {
 namespace {

@@ -1,7 +1,7 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
-#include "platform/bundle.h"
+#include "platform/system/bundle.h"
 
 namespace platform {
 

@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/file_data.h"
-#include "platform/fs.h"
-#include "platform/unique_fd.h"
+#include "platform/system/file_data.h"
+#include "platform/system/fs.h"
+#include "platform/system/unique_fd.h"
 
 namespace platform {
 namespace {

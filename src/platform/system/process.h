@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/fs.h"
+#include "platform/system/error.h"
+#include "platform/system/fs.h"
 
 namespace platform {
 

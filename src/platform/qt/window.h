@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 
 class QWidget;
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/fs.h"
+#include "platform/system/error.h"
+#include "platform/system/fs.h"
 
 namespace platform::detail {
 

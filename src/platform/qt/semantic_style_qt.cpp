@@ -1,4 +1,4 @@
-#include "platform/semantic_style_qt.h"
+#include "platform/qt/semantic_style_qt.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>

@@ -12,7 +12,7 @@
 #include <QTextLayout>
 #include <QUrl>
 
-#include "platform/semantic_style_qt.h"
+#include "platform/qt/semantic_style_qt.h"
 
 namespace platform::ui::detail {
 

@@ -13,9 +13,9 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/process.h"
-#include "platform/single_instance.h"
-#include "platform/unique_fd.h"
+#include "platform/system/process.h"
+#include "platform/system/single_instance.h"
+#include "platform/system/unique_fd.h"
 
 namespace platform {
 namespace {

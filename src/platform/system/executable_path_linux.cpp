@@ -3,7 +3,7 @@
 #include <climits>
 #include <vector>
 
-#include "platform/executable_path.h"
+#include "platform/system/executable_path.h"
 
 namespace platform::detail {
 

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 
 namespace platform::detail {
 

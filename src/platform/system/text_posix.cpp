@@ -4,7 +4,7 @@
 #include <xlocale.h>
 #endif
 
-#include "platform/text.h"
+#include "platform/system/text.h"
 
 namespace platform {
 namespace {

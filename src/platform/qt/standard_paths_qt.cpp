@@ -1,7 +1,7 @@
 #include <QDir>
 #include <QStandardPaths>
 
-#include "platform/standard_paths.h"
+#include "platform/qt/standard_paths.h"
 
 #if defined(__APPLE__)
 #include <unistd.h>

@@ -5,7 +5,7 @@
 #include <QProgressBar>
 #include <QTimer>
 
-#include "platform/semantic_style_qt.h"
+#include "platform/qt/semantic_style_qt.h"
 
 namespace platform::ui::detail {
 

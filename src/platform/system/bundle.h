@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/fs.h"
+#include "platform/system/fs.h"
 
 namespace platform {
 

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/error.h"
+#include "platform/system/error.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
-#include "platform/bundle.h"
+#include "platform/system/bundle.h"
 
-#include "platform/executable_path.h"
+#include "platform/system/executable_path.h"
 
 namespace platform {
 
