@@ -1,7 +1,6 @@
 // The spinning busy indicator behind `ProgressIndicator`. For the Qt implementation files of the window layer.
 #pragma once
 
-#include <QPainter>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -12,53 +11,14 @@ namespace platform::ui::detail {
 // A spinning indicator drawn as twelve fading spokes; a progress bar to assistive technology.
 class Spinner final : public QProgressBar {
  public:
-  Spinner() {
-    setRange(0, 1);
-    setValue(0);
-    setTextVisible(false);
-    setFixedSize(32, 32);
-    setAccessibleName(QStringLiteral("进度指示器"));
-    setAccessibleDescription(QStringLiteral("空闲"));
-    timer_.setInterval(83);
-    QObject::connect(&timer_, &QTimer::timeout, this, [this] {
-      step_ = (step_ + 1) % 12;
-      update();
-    });
-  }
-  void setDisplayedWhenStopped(bool displayed) {
-    displayedWhenStopped_ = displayed;
-    update();
-  }
-  void start() {
-    if (timer_.isActive()) return;
-    setRange(0, 0);  // busy, to assistive technology
-    setAccessibleDescription(QStringLiteral("正在处理"));
-    timer_.start();
-    update();
-  }
-  void stop() {
-    timer_.stop();
-    setRange(0, 1);
-    setAccessibleDescription(QStringLiteral("空闲"));
-    update();
-  }
-  bool animating() const { return timer_.isActive(); }
+  Spinner();
+  void setDisplayedWhenStopped(bool displayed);
+  void start();
+  void stop();
+  bool animating() const;
 
  protected:
-  void paintEvent(QPaintEvent*) override {
-    if (!animating() && !displayedWhenStopped_) return;
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.translate(width() / 2.0, height() / 2.0);
-    QColor spoke = resolve(SemanticColor::label);
-    const double radius = std::min(width(), height()) / 2.0;
-    for (int i = 0; i < 12; ++i) {
-      spoke.setAlphaF(0.15f + 0.85f * static_cast<float>((i - step_ + 12) % 12) / 11.0f);
-      painter.setPen(QPen(spoke, radius * 0.16, Qt::SolidLine, Qt::RoundCap));
-      painter.drawLine(QPointF(0, -radius * 0.45), QPointF(0, -radius * 0.85));
-      painter.rotate(30);
-    }
-  }
+  void paintEvent(QPaintEvent*) override;
 
  private:
   QTimer timer_;

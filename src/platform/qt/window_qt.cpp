@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QBoxLayout>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
 #include <QIcon>
@@ -11,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QTranslator>
+#include <QUrl>
 
 #include <cmath>
 #include <cstdio>
