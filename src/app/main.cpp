@@ -2,6 +2,7 @@
 #include "app/launcher_app_delegate.h"
 #include "app/version_text.h"
 #include "platform/qt/dispatch.h"
+#include "platform/qt/plist.h"
 #include "platform/qt/standard_paths.h"
 #include "platform/system/bundle.h"
 #include "platform/system/single_instance.h"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/version_text.h"
+#include "platform/qt/plist.h"
 #include "platform/system/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

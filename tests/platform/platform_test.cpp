@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/qt/plist.h"
 #include "platform/system/bundle.h"
 #include "platform/system/file_data.h"
 #include "platform/system/fs.h"

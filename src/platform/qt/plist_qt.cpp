@@ -1,7 +1,7 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
-#include "platform/system/bundle.h"
+#include "platform/qt/plist.h"
 
 namespace platform {
 

@@ -34,12 +34,6 @@ struct InfoValue {
   std::string text;  // the value when `kind` is `text`
 };
 
-// Reads the top-level `key` of the XML property list at `plistFile`. A missing or unreadable file, a file that
-// is not a well-formed property list, and a missing key all give `absent`; a value that is not a string gives
-// `other`. Never fails otherwise; any thread may call it.
-InfoValue readInfoDictionaryValue(const Path& plistFile, std::string_view key);
-
-// The same, from the property list's text.
-InfoValue infoDictionaryValue(std::string_view plistXml, std::string_view key);
+// (The property-list reader that gives these is the window system's: platform/qt/plist.h.)
 
 }  // namespace platform
