@@ -1,6 +1,9 @@
 // One button press: the window turns busy on the main thread, the pre-flight checks and the backend run go on
 // in one background work item, and the outcome is applied to the window back on the main thread.
 #include <chrono>
+#include <functional>
+#include <future>
+#include <system_error>
 
 #include "app/launcher_app_delegate.h"
 #include "flow/preflight.h"
@@ -48,10 +51,27 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
     }
     auto& ready = std::get<flow::PreflightReady>(preflight);
     record.sync = ready.sync;
+    // What the sync copied reaches the disk while the script runs, off the click's path; the press waits for it
+    // only when the script ends first, and then says so.
+    std::future<platform::Status> flushed;
+    if (ready.sync.flushPending) {
+      try {
+        flushed =
+            std::async(std::launch::async, runtime::flushRuntime, std::ref(context.fileSystem), ready.runtimeRoot);
+      } catch (const std::system_error&) {
+        // No thread to be had: the record stays unflushed, trusted until the machine starts again.
+      }
+    }
     backend::RunFacts facts;
     backend::RunOutcome outcome = backend::invokeBackend(
         ready.python.string(), ready.script.string(), action,
         [this](const std::string& line) { platform::dispatchToMain([this, line] { showProgress(line); }); }, &facts);
+    if (flushed.valid()) {
+      if (flushed.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        platform::dispatchToMain([this] { showProgress("正在将运行环境写入磁盘…"); });
+      }
+      if (platform::Status status = flushed.get(); !status) record.flushFailure = status.error().localizedDescription();
+    }
     runtime::removeLeftovers(context.fileSystem, ready.runtimeRoot);
     ready.lock.reset();  // the sync, the run and the cleanup are over
     record.exit = facts.exit;

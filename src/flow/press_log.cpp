@@ -50,6 +50,7 @@ std::string formatPressRecord(const PressRecord& record) {
             " replaced, " + std::to_string(sync.filesCopied) + " files (" + std::to_string(sync.bytesCopied) +
             " bytes) copied" + (sync.recordTrusted ? "" : ", no usable record");
   }
+  if (record.flushFailure) line += ", not flushed: " + oneLine(*record.flushFailure, kLogTextBytes);
   if (record.preflightFailure) return line + " | stopped: " + oneLine(*record.preflightFailure, kLogTextBytes) + "\n";
   line += " | " + record.exit + " after " + seconds(record.runSeconds);
   return line + " | " + oneLine(record.outcome, kLogTextBytes) + "\n";

@@ -25,6 +25,7 @@ struct PressRecord {
   std::string action;  // "check", "install" or "launch"
   double preflightSeconds = 0;
   std::optional<runtime::SyncReport> sync;      // when the sync ran to its end
+  std::optional<std::string> flushFailure;      // why what the sync copied is not known to be on the disk
   std::optional<std::string> preflightFailure;  // the red status and its detail, when the checks stopped the press
   std::string exit;  // how the script ended ("exit 0", "signal 9", "not started"); empty when it did not run
   double runSeconds = 0;

@@ -360,6 +360,7 @@ platform::Status scanBothSides(platform::FileSystem& fileSystem, const Payloads&
     if (platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName)) {
       reading.recordText = std::move(text).value();
       reading.record = decodeSyncRecord(reading.recordText);
+      if (reading.record && !recordVouches(*reading.record, fileSystem.bootSession())) reading.record.reset();
     }
   });
   platform::Status made = fileSystem.createDirectories(destination);
@@ -462,7 +463,7 @@ platform::Status placeAll(platform::FileSystem& fileSystem, const platform::Path
 // full copy next time.
 void writeNextRecord(platform::FileSystem& fileSystem, const Payloads& payloads, const platform::Path& destination,
                      SyncPlan& plan, const Reading& reading) {
-  SyncRecord next{payloads.embedded.string(), {}};
+  SyncRecord next{payloads.embedded.string(), fileSystem.bootSession(), false, {}};
   next.files.reserve(plan.keptFiles);
   size_t copiedFiles = 0;
   std::array<size_t, std::size(kCopyPlan)> order;  // the entries in the record's order
@@ -509,7 +510,23 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
     return repaired.error();
   }
   if (!plan.recordStays) writeNextRecord(fileSystem, payloads, destination, plan, reading);
+  report.flushPending = !plan.recordStays || !reading.record->flushed;
   return report;
+}
+
+platform::Status flushRuntime(platform::FileSystem& fileSystem, const platform::Path& destination) {
+  platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName);
+  if (!text) return platform::Status::success();  // no record: nothing is vouched for
+  std::optional<SyncRecord> record = decodeSyncRecord(text.value());
+  // A record of an earlier boot that was never flushed is not trusted; the next sync writes a new one.
+  if (!record || record->flushed || record->boot != fileSystem.bootSession()) return platform::Status::success();
+  std::vector<platform::Path> files;
+  files.reserve(record->files.size());
+  for (const RecordedFile& file : record->files) files.push_back(destination / file.path);
+  if (platform::Status flushed = fileSystem.flush(destination, files); !flushed) return flushed;
+  // Only now: a record marked before the data is on the disk would vouch for what a power cut can still take.
+  record->flushed = true;
+  return fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(*record, text.value()));
 }
 
 int removeLeftovers(platform::FileSystem& fileSystem, const platform::Path& destination) {

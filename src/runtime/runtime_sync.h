@@ -32,6 +32,7 @@ struct SyncReport {
   std::uint64_t filesCopied = 0;
   std::uint64_t bytesCopied = 0;
   bool recordTrusted = false;  // false: there was no usable record of the last sync, so every file was copied
+  bool flushPending = false;   // the record vouches for data that may not be on the disk yet: see flushRuntime
 };
 
 // Told how far the copying of one sync has come, from 0 to 100, each value at most once, on the sync's thread.
@@ -48,9 +49,9 @@ using SyncProgress = std::function<void(int percent)>;
 // identities (inode, size, modification and change time, mode; not the device) still match the record. Anything
 // else is copied anew: a file edited in place (its change time moved), a bundle file replaced by one of the same
 // size and times (another inode or change time), a bundle copied elsewhere, and everything when the record is
-// missing or not whole. A bundle moved, or reached through another mount, keeps its files' identities and
-// copies nothing again. A name that vanishes or changes kind in `destination` while it is read is taken as it
-// now is; one that vanishes in the bundle fails the sync.
+// missing or not whole, or was written in an earlier boot and never flushed. A bundle moved, or reached through
+// another mount, keeps its files' identities and copies nothing again. A name that vanishes or changes kind in
+// `destination` while it is read is taken as it now is; one that vanishes in the bundle fails the sync.
 //
 // A program may be running from `destination` and writing into it meanwhile, so nothing is written in place:
 // each piece (a file, or a whole folder that is missing or of another kind) is copied under a hidden folder in
@@ -66,10 +67,18 @@ using SyncProgress = std::function<void(int percent)>;
 // Fails with runtime error 2 (no resources folder) or 3 (a payload is missing) before touching anything, or
 // with the file system's own error at the first step that fails: every entry is then whole (each file old or
 // new, never a part), the repair has not run, and the record is not rewritten, so the next sync copies again
-// whatever this one did not finish. Blocks the calling thread; any thread may call it.
+// whatever this one did not finish. The record is written unflushed (see flushRuntime). Blocks the calling
+// thread; any thread may call it.
 platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, const platform::Path& destination,
                                                  const std::string& runtimeTarget,
                                                  const SyncProgress& progress = nullptr);
+
+// Makes the data that the record in `destination` vouches for reach the disk, then marks the record flushed, so
+// that it is trusted after a power cut too. A sync does not flush, to keep the disk's wait off the press; run
+// this once the work that needed the runtime has started. Nothing to do when the record is flushed already, or
+// missing, or of an earlier boot. A stop at any moment leaves the record as it was: unflushed, trusted in this
+// boot only. Blocks for as long as the disk takes. The caller holds the runtime lock.
+platform::Status flushRuntime(platform::FileSystem& fileSystem, const platform::Path& destination);
 
 // Removes what earlier syncs left in `destination`: the entries they moved aside and a record they were still
 // writing, whatever process each is named after. Call it only while holding the runtime lock (lockRuntime),

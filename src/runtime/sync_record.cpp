@@ -6,7 +6,7 @@
 namespace runtime {
 namespace {
 
-constexpr std::string_view kHeader = "lanqi-launcher sync record 1";
+constexpr std::string_view kHeader = "lanqi-launcher sync record 2";
 
 // Paths may hold any byte but NUL: the line feed, the tab and the backslash are written as escapes.
 void appendEscaped(std::string& out, std::string_view text) {
@@ -99,12 +99,19 @@ bool readIdentity(std::string_view& text, platform::FileIdentity& id, char last)
 
 }  // namespace
 
+bool recordVouches(const SyncRecord& record, std::string_view currentBoot) {
+  return record.flushed || (!currentBoot.empty() && record.boot == currentBoot);
+}
+
 std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedFrom) {
   std::string out;
   out.reserve(128 * record.files.size() + 256);
   out.append(kHeader).append("\n");
   appendEscaped(out, record.embeddedRuntime);
-  out.append("\n").append(std::to_string(record.files.size())).append("\n");
+  out.append("\nboot ");
+  appendEscaped(out, record.boot);
+  out.append(record.flushed ? "\nflushed\n" : "\nnot flushed\n");
+  out.append(std::to_string(record.files.size())).append("\n");
   for (const RecordedFile& file : record.files) {
     if (file.lineLength != 0 && file.lineAt < decodedFrom.size() &&
         file.lineLength <= decodedFrom.size() - file.lineAt) {
@@ -124,13 +131,21 @@ std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedF
 
 std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
   size_t at = 0;
-  std::optional<std::string_view> header = nextLine(text, at), folder = nextLine(text, at), count = nextLine(text, at);
-  if (!header || *header != kHeader || !folder || !count) return std::nullopt;
+  std::optional<std::string_view> header = nextLine(text, at), folder = nextLine(text, at), boot = nextLine(text, at),
+                                  flushed = nextLine(text, at), count = nextLine(text, at);
+  if (!header || *header != kHeader || !folder || !boot || !boot->starts_with("boot ") || !flushed || !count) {
+    return std::nullopt;
+  }
   SyncRecord record;
-  std::optional<std::string> embedded = unescaped(*folder);
+  std::optional<std::string> embedded = unescaped(*folder), bootName = unescaped(boot->substr(5));
   size_t files = 0;
-  if (!embedded || !readNumber(*count, files, '\0') || !count->empty()) return std::nullopt;
+  if (!embedded || !bootName || (*flushed != "flushed" && *flushed != "not flushed") ||
+      !readNumber(*count, files, '\0') || !count->empty()) {
+    return std::nullopt;
+  }
   record.embeddedRuntime = std::move(*embedded);
+  record.boot = std::move(*bootName);
+  record.flushed = *flushed == "flushed";
   // Each line takes at least a dozen bytes: a count beyond what the text can hold is refused before reserving.
   if (files > text.size() / 12) return std::nullopt;
   record.files.reserve(files);

@@ -35,16 +35,24 @@ struct SyncRecord {
   // The bundle's "runtime" folder that the copies came from, for a reader: trust rests on each file's identity,
   // so the same bundle moved elsewhere is still trusted.
   std::string embeddedRuntime;
+  // The boot the record was written in (platform::FileSystem::bootSession), and whether everything it vouches
+  // for has reached the disk since. Until then a power cut may have left a file with its size, inode and times
+  // but not its data, so an unflushed record is trusted only in the boot that wrote it.
+  std::string boot;
+  bool flushed = false;
   // Each path once, in the order of platform::comparePaths: the order in which a scan meets them, so that a
   // sync walks the record beside the trees instead of looking each file up.
   std::vector<RecordedFile> files;
   friend bool operator==(const SyncRecord&, const SyncRecord&) = default;
 };
 
-// The record as text: a header line, the source folder, the number of files, one line per file and an end line
-// that repeats the number, so a record cut short anywhere is refused. A file decoded from `decodedFrom` (the
-// text of an earlier record) keeps its line from there, unchanged: at a suite's size, a record with one changed
-// file is mostly copied rather than written out number by number.
+// True when `record` may vouch for its files in the boot named `currentBoot`: flushed, or written in it.
+bool recordVouches(const SyncRecord& record, std::string_view currentBoot);
+
+// The record as text: a header line, the source folder, the boot, whether flushed, the number of files, one line per
+// file and an end line that repeats the number, so a record cut short anywhere is refused. A file decoded from
+// `decodedFrom` (the text of an earlier record) keeps its line from there, unchanged: at a suite's size, a record with
+// one changed file is mostly copied rather than written out number by number.
 std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedFrom = {});
 
 // The record that `text` holds, or none when it is not whole and well formed, or does not list its files in

@@ -190,6 +190,16 @@ TEST(FileSystem, RemoveTreeTakesReadOnlyFoldersAndNeverFollowsLinks) {
   EXPECT_EQ(fs.removeTree(dir / "tree").error().code(), ENOENT);
 }
 
+// The boot's name is the system's (a UUID here), and a flush reaches the disk or says why not.
+TEST(FileSystem, NamesTheBootAndFlushes) {
+  TempDir dir;
+  platform::PosixFileSystem fs;
+  EXPECT_EQ(fs.bootSession(), platform::trimWhitespaceAndNewlines(readFile("/proc/sys/kernel/random/boot_id")));
+  EXPECT_EQ(fs.bootSession().size(), 36u);
+  EXPECT_TRUE(fs.flush(dir.path(), {}).ok());
+  EXPECT_EQ(fs.flush(dir / "missing", {}).error().code(), ENOENT);
+}
+
 // Copies of file data are whole, whatever the kernel copy reports, and holes stay holes.
 TEST(FileSystem, CopiedDataIsNeverShortAndSparseFilesStaySparse) {
   TempDir dir;

@@ -330,12 +330,13 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     const platform::Path record = root / runtime::kSyncRecordName;
     if (change == "the record cut short") std::filesystem::resize_file(record, std::filesystem::file_size(record) - 1);
     if (change == "the record missing") std::filesystem::remove(record);
-    if (change == "the record's lines out of order") {  // after the header, the folder and the count
+    if (change == "the record's lines out of order") {  // the first two files', after five lines of header
       std::string text = readFile(record);
-      const size_t third = text.find('\n', text.find('\n', text.find('\n') + 1) + 1) + 1;
-      const size_t fourth = text.find('\n', third) + 1, fifth = text.find('\n', fourth) + 1;
-      writeFile(record, text.substr(0, third) + text.substr(fourth, fifth - fourth) +
-                            text.substr(third, fourth - third) + text.substr(fifth));
+      size_t first = 0;
+      for (int line = 0; line < 5; ++line) first = text.find('\n', first) + 1;
+      const size_t second = text.find('\n', first) + 1, third = text.find('\n', second) + 1;
+      writeFile(record, text.substr(0, first) + text.substr(second, third - second) +
+                            text.substr(first, second - first) + text.substr(third));
     }
     runtime::RuntimeContext context = sync.v2;
     if (change == "the bundle copied elsewhere") {
@@ -386,6 +387,43 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     } else {
       EXPECT_EQ(sync.settled(), sync.cleanV2) << change;
     }
+  }
+}
+
+// After a power cut, a press trusts the record only for data that reached the disk before it: the file layer
+// forgets the data of every file copied since the last flush (keeping each one's size, inode and times), then
+// the machine starts again. Until the flush, the record is trusted in the boot that wrote it.
+TEST(SyncEmbeddedRuntime, TrustsAfterAPowerCutOnlyWhatWasFlushed) {
+  struct Row {
+    const char* name;
+    bool flush, closedDuringFlush, powerCut;
+    bool trusted;  // the next press copies nothing
+  };
+  const Row rows[] = {
+      {"flushed, then a power cut", true, false, true, true},
+      {"not flushed, the same boot", false, false, false, true},
+      {"not flushed, then a power cut", false, false, true, false},
+      {"closed during the flush by a power cut", true, true, true, false},
+  };
+  for (const Row& row : rows) {
+    SyncWorld sync;
+    const platform::Path root = sync.world.root;
+    platform::Result<runtime::SyncReport> copied = sync.sync(sync.v2);
+    ASSERT_TRUE(copied.ok() && copied.value().flushPending) << row.name;
+    if (row.closedDuringFlush) {  // the flush never ends
+      sync.faulty.beforeFlush = [&] { sync.faulty.powerCut(root); };
+      sync.faulty.failAt(Operation::flush, 1);
+    }
+    if (row.flush) {
+      EXPECT_EQ(runtime::flushRuntime(sync.faulty, root).ok(), !row.closedDuringFlush) << row.name;
+    }
+    if (row.powerCut && !row.closedDuringFlush) sync.faulty.powerCut(root);
+    sync.faulty.countAnew();
+    platform::Result<runtime::SyncReport> next = sync.sync(sync.v2);
+    ASSERT_TRUE(next.ok()) << row.name;
+    EXPECT_EQ(sync.faulty.calls(Operation::copy) == 0, row.trusted) << row.name;
+    EXPECT_EQ(next.value().flushPending, !row.flush || row.closedDuringFlush) << row.name;
+    EXPECT_EQ(sync.settled(), sync.cleanV2) << row.name;
   }
 }
 

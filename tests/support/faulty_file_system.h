@@ -1,10 +1,14 @@
-// The real file layer, failing one chosen call: the Nth copy, rename (or exchange) or permission change. Used to prove
-// what a failure at each step leaves behind. `beforePermissions` runs just before each permission change reaches the
-// real layer, to change the world between walk and change.
+// The real file layer, failing one chosen call: the Nth copy, rename (or exchange), permission change or flush, or
+// cut off by a power cut. Used to prove what a failure at each step leaves behind. `beforePermissions` runs just before
+// each permission change reaches the real layer, to change the world between walk and change.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "platform/system/fs.h"
 
@@ -12,7 +16,7 @@ namespace testing_support {
 
 class FaultyFileSystem final : public platform::PosixFileSystem {
  public:
-  enum class Operation { copy, rename, setPermissions };
+  enum class Operation { copy, rename, setPermissions, flush };
 
   // Makes the `nth` call (counting from 1) of `operation` fail with EIO instead of running; counts anew.
   void failAt(Operation operation, int nth) {
@@ -33,8 +37,40 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
                             const platform::CopyProgress& progress) override {
     if (trips(Operation::copy)) return injected();
     if (beforeCopy) beforeCopy(from);
-    return PosixFileSystem::copyTree(from, to, progress);
+    platform::Status copied = PosixFileSystem::copyTree(from, to, progress);
+    if (auto files = PosixFileSystem::scan(to, platform::TreeState::still)) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (const platform::ScannedEntry& file : files.value())
+        if (file.kind == platform::EntryKind::regular) unflushed_.insert(file.identity.inode);
+    }
+    return copied;
   }
+
+  // A power cut, as delayed allocation can leave one: each file that a copy wrote since the last flush comes
+  // back below `root` with its size, inode, times and mode but zeros for data; then the machine starts again.
+  void powerCut(const platform::Path& root) {
+    const std::vector<platform::ScannedEntry> tree = PosixFileSystem::scan(root, platform::TreeState::still).value();
+    for (const platform::ScannedEntry& file : tree) {
+      if (file.kind != platform::EntryKind::regular || !unflushed_.count(file.identity.inode)) continue;
+      const platform::Path path = root / file.relativePath;
+      ::chmod(path.c_str(), 0600);
+      std::ofstream(path, std::ios::in | std::ios::out) << std::string(file.identity.size, '\0');
+      ::chmod(path.c_str(), file.identity.mode);
+      forgotten_[file.identity.inode] = {PosixFileSystem::scan(path, platform::TreeState::still).value()[0].identity,
+                                         file.identity};
+    }
+    unflushed_.clear();
+    ++boots_;
+  }
+  platform::Status flush(const platform::Path& root, const std::vector<platform::Path>& files) override {
+    if (beforeFlush) beforeFlush();
+    if (trips(Operation::flush)) return injected();
+    platform::Status flushed = PosixFileSystem::flush(root, files);
+    std::lock_guard<std::mutex> lock(mutex_);
+    unflushed_.clear();
+    return flushed;
+  }
+  std::string bootSession() const override { return "boot " + std::to_string(boots_); }
   platform::Status rename(const platform::Path& from, const platform::Path& to) override {
     if (trips(Operation::rename)) return injected();
     if (beforeRename) beforeRename(from);
@@ -61,15 +97,21 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
   platform::Result<std::vector<platform::ScannedEntry>> scan(const platform::Path& path,
                                                              platform::TreeState state) const override {
     auto found = PosixFileSystem::scan(path, state);
-    if (!found || otherMount.empty() || !platform::isBelow(path.string(), otherMount.string())) return found;
+    if (!found) return found;
     std::vector<platform::ScannedEntry> entries = found.value();
-    for (platform::ScannedEntry& entry : entries) entry.identity.device += 1000;
+    const bool moved = !otherMount.empty() && platform::isBelow(path.string(), otherMount.string());
+    for (platform::ScannedEntry& entry : entries) {
+      if (moved) entry.identity.device += 1000;
+      auto lost = forgotten_.find(entry.identity.inode);  // as it stood before the power cut
+      if (lost != forgotten_.end() && lost->second.first == entry.identity) entry.identity = lost->second.second;
+    }
     return entries;
   }
 
   std::function<void(const platform::Path&)> beforePermissions;
   std::function<void(const platform::Path&)> beforeCopy;
   std::function<void(const platform::Path&)> beforeRename;
+  std::function<void()> beforeFlush;
   platform::Path otherMount;
   // As on a system or file system that cannot exchange two entries in one step.
   bool withoutExchange = false;
@@ -84,6 +126,9 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
   Operation operation_ = Operation::copy;
   int nth_ = 0;
   std::map<Operation, int> counts_;
+  std::set<std::uint64_t> unflushed_;                                                             // inodes
+  std::map<std::uint64_t, std::pair<platform::FileIdentity, platform::FileIdentity>> forgotten_;  // now, before
+  int boots_ = 1;
   std::mutex mutex_;
 };
 

@@ -23,6 +23,7 @@
 
 #include <unistd.h>
 
+#include "runtime/sync_record.h"
 #include "ui/launcher_world.h"
 
 using app::LauncherAppDelegateProbe;
@@ -184,7 +185,9 @@ class LauncherWindowTest : public QObject {
       QCOMPARE(copies, 7);  // the seven entries on the first press, nothing on the second
       stalls.restart();
     }
-    // Counted up from 0% as the copying goes on (the last values may pass between two looks).
+    // Counted up from 0% as the copying goes on (the last values may pass between two looks); the disk may
+    // hold the result up after the script.
+    progress.removeAll(QStringLiteral("正在将运行环境写入磁盘…"));
     bool rising = progress.size() >= 3 && progress.front() == QStringLiteral("正在准备运行环境 0%");
     for (qsizetype i = 1; rising && i < progress.size(); ++i) {
       rising = progress[i].startsWith(QStringLiteral("正在准备运行环境 ")) &&
@@ -280,6 +283,9 @@ class LauncherWindowTest : public QObject {
     QCOMPARE(world.label("detailLabel")->findChild<QAction*>("showLogAction")->text(),
              QStringLiteral("在文件管理器中显示日志"));
     QVERIFY(world.clickAndWait("checkButton"));
+    // What the press copied reached the disk before it ended, and the record says so.
+    QVERIFY(testing_support::readFile(world.files.root / runtime::kSyncRecordName).find("\nflushed\n") !=
+            std::string::npos);
     world.setBackendScript("echo 'Traceback: boom' >&2\necho 'ValueError: x' >&2\nexit 3");
     QVERIFY(world.clickAndWait("launchButton"));
     world.setBackendScript("yes 字 | head -n 3000 | tr -d '\\n' >&2\nexit 3");  // 9,000 bytes
@@ -349,6 +355,10 @@ class LauncherWindowTest : public QObject {
     world.setBackendScript("echo run >> '" + runs.string() + "'\nyes '正在下载 wheel' | head -n 1000000 >&2\n" +
                            "echo '正在安装 3/12：torch' >&2; echo ' ' >&2\nwhile [ ! -e '" + release.string() +
                            "' ]; do sleep 0.02; done\ncat '" + (world.files.dir / "result.json").string() + "'");
+    const platform::Path flushed = world.files.dir / "flushed";
+    world.files.fileSystem.beforeFlush = [&] {
+      while (!std::filesystem::exists(flushed)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    };
     testing_support::StallWatch stalls;
     QTest::mouseClick(world.button("installButton"), Qt::LeftButton);
     QCOMPARE(world.state(), QStringLiteral("正在安装环境，请稍候… | label | - |  | busy"));
@@ -359,7 +369,11 @@ class LauncherWindowTest : public QObject {
 
     for (const char* name : {"checkButton", "launchButton"}) QTest::mouseClick(world.button(name), Qt::LeftButton);
     QTest::qWait(100);
+    // The script ends before the disk has what the press copied: the line says what the press waits for.
     testing_support::writeFile(release, "");
+    QTRY_COMPARE_WITH_TIMEOUT(world.label("progressLabel")->text(), QStringLiteral("正在将运行环境写入磁盘…"), 20000);
+    QCOMPARE(world.state(), QStringLiteral("正在安装环境，请稍候… | label | - |  | busy"));
+    testing_support::writeFile(flushed, "");
     QVERIFY(world.waitUntilIdle());
     QCOMPARE(world.state(), QStringLiteral("安装完成 | systemBlue | - | check"));
     QCOMPARE(world.label("progressLabel")->text(), QString());

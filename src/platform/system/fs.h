@@ -163,6 +163,17 @@ class FileSystem {
   // empty or short, so a reader must be able to tell. The file is made with mode 0644.
   virtual Status writeFileAtomically(const Path& path, const std::string& content) = 0;
 
+  // Makes everything written so far to the file system that holds `root` reach the disk, and returns once it
+  // has: the whole file system where the system can (Linux's syncfs), else each of `files` (below `root`) and
+  // then the drive's own cache (macOS, where fsync stops short of the drive). A file of `files` that is gone
+  // meanwhile is nothing to flush. Blocks for as long as the disk takes; fails with the system's error, and
+  // then nothing is known to have reached the disk.
+  virtual Status flush(const Path& root, const std::vector<Path>& files) = 0;
+
+  // Names the system's current boot: it changes on every start of the machine, so that a power cut always lies
+  // between two different names. Empty when the system does not say.
+  virtual std::string bootSession() const = 0;
+
   // Walks everything below `directory`, depth first, parents before their contents, hidden entries included.
   // A symbolic link is reported and never followed into. Subdirectories that cannot be read are skipped.
   // `visit` is called once per entry; a failure that it returns stops the walk and is returned. Fails when an
@@ -203,6 +214,8 @@ class PosixFileSystem : public FileSystem {
   Result<std::uint64_t> freeSpace(const Path& path) const override;
   Result<std::string> readFile(const Path& path) const override;
   Status writeFileAtomically(const Path& path, const std::string& content) override;
+  Status flush(const Path& root, const std::vector<Path>& files) override;
+  std::string bootSession() const override;
   Result<LockAttempt> tryLockFile(const Path& path, const std::string& note) override;
   Status appendToFile(const Path& path, const std::string& text) override;
   Status walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const override;

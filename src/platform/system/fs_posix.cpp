@@ -3,6 +3,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#if defined(__APPLE__)
+#include <sys/sysctl.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +13,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <memory>
@@ -675,6 +679,42 @@ Status PosixFileSystem::writeFileAtomically(const Path& path, const std::string&
   if (::close(file.release()) != 0) return failed(errno);
   if (::rename(hidden.c_str(), path.c_str()) != 0) return failed(errno);
   return Status::success();
+}
+
+Status PosixFileSystem::flush(const Path& root, [[maybe_unused]] const std::vector<Path>& files) {
+  const std::string what = "无法将" + q(root) + "写入磁盘";
+  Fd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.valid()) return posixError(errno, what);
+#if defined(__APPLE__)
+  for (const Path& file : files) {
+    Fd open(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!open.valid()) {
+      if (errno == ENOENT || errno == ELOOP) continue;  // gone, or a link now: nothing of ours to flush
+      return posixError(errno, what);
+    }
+    if (::fsync(open.get()) != 0) return posixError(errno, what);
+  }
+  // fsync hands the data to the drive, which may still hold it in its own cache; this empties that cache.
+  if (::fcntl(folder.get(), F_FULLFSYNC) != 0 && ::fsync(folder.get()) != 0) return posixError(errno, what);
+#else
+  if (::syncfs(folder.get()) != 0) return posixError(errno, what);
+#endif
+  return Status::success();
+}
+
+std::string PosixFileSystem::bootSession() const {
+#if defined(__APPLE__)
+  char uuid[64] = {};
+  size_t length = sizeof uuid - 1;
+  if (::sysctlbyname("kern.bootsessionuuid", uuid, &length, nullptr, 0) != 0) return {};
+  return std::string(uuid, ::strnlen(uuid, length));
+#else
+  Fd file(::open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC));
+  std::string id;
+  if (!file.valid() || !readAll(file.get(), id, 64)) return {};
+  while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+  return id;
+#endif
 }
 
 Status PosixFileSystem::walk(const Path& directory, const std::function<Status(const WalkEntry&)>& visit) const {
