@@ -1,6 +1,7 @@
 #include "backend/backend_invoke.h"
 
 #include <chrono>
+#include <utility>
 
 #include "backend/progress_line.h"
 #include "platform/system/process.h"
@@ -22,12 +23,16 @@ std::string failureText(std::string_view outputBytes, std::string_view errorByte
 }
 
 RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scriptPath, const std::string& action,
-                         const std::function<void(const std::string&)>& onProgress, RunFacts* facts) {
+                         const std::function<void(const std::string&)>& onProgress, RunFacts* facts,
+                         const std::function<void()>& onRunning) {
   const auto started = std::chrono::steady_clock::now();
   ProgressLine progress;
+  bool running = false;
   std::function<void(std::string_view)> watch;  // none when nobody asks: the run is then not woken by ticks
-  if (onProgress) {
+  if (onProgress || onRunning) {
     watch = [&](std::string_view piece) {
+      if (onRunning && !std::exchange(running, true)) onRunning();
+      if (!onProgress) return;
       if (std::optional<std::string> line = progress.take(piece, ProgressLine::Clock::now())) onProgress(*line);
     };
   }

@@ -29,13 +29,16 @@ using RunOutcome = std::variant<BackendResult, LauncherInvokeError>;
 // most about ten times a second, on the calling thread (see `ProgressLine`). The outcome does not depend on it.
 //
 // `facts`, when given, receives how the script ended and how long it ran, for the launcher's log.
+//
+// `onRunning` (when given) is called once, on the calling thread, when the script has been running for a moment:
+// at its first output, or after about a tenth of a second, or when it ends, whichever comes first.
 struct RunFacts {
   std::string exit;  // "exit 0", "signal 9" or "not started"
   double seconds = 0;
 };
 RunOutcome invokeBackend(const std::string& pythonPath, const std::string& scriptPath, const std::string& action,
                          const std::function<void(const std::string& line)>& onProgress = nullptr,
-                         RunFacts* facts = nullptr);
+                         RunFacts* facts = nullptr, const std::function<void()>& onRunning = nullptr);
 
 // The message for output that did not decode: the trimmed standard output and the trimmed standard error (each
 // decoded as UTF-8 with replacement), joined by one line feed, empty parts left out; when both are blank, the

@@ -51,21 +51,24 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
     }
     auto& ready = std::get<flow::PreflightReady>(preflight);
     record.sync = ready.sync;
-    // What the sync copied reaches the disk while the script runs, off the click's path; the press waits for it
-    // only when the script ends first, and then says so.
+    // What the sync copied reaches the disk while the script runs, once it has started, so that the disk's work
+    // does not hold up its start; the press waits for the flush only when the script ends first, and says so.
     std::future<platform::Status> flushed;
-    if (ready.sync.flushPending) {
+    auto startFlush = [&] {
+      if (!ready.sync.flushPending) return;
       try {
         flushed =
             std::async(std::launch::async, runtime::flushRuntime, std::ref(context.fileSystem), ready.runtimeRoot);
       } catch (const std::system_error&) {
         // No thread to be had: the record stays unflushed, trusted until the machine starts again.
       }
-    }
+    };
     backend::RunFacts facts;
     backend::RunOutcome outcome = backend::invokeBackend(
         ready.python.string(), ready.script.string(), action,
-        [this](const std::string& line) { platform::dispatchToMain([this, line] { showProgress(line); }); }, &facts);
+        [this](const std::string& line) { platform::dispatchToMain([this, line] { showProgress(line); }); }, &facts,
+        startFlush);
+    if (!flushed.valid()) startFlush();  // the script never started
     if (flushed.valid()) {
       if (flushed.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
         platform::dispatchToMain([this] { showProgress("正在将运行环境写入磁盘…"); });
