@@ -26,6 +26,7 @@
 
 #include "platform/system/file_data.h"
 #include "platform/system/fs.h"
+#include "platform/system/text.h"
 #include "platform/system/unique_fd.h"
 
 namespace platform {
@@ -712,8 +713,7 @@ std::string PosixFileSystem::bootSession() const {
   Fd file(::open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC));
   std::string id;
   if (!file.valid() || !readAll(file.get(), id, 64)) return {};
-  while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
-  return id;
+  return trimWhitespaceAndNewlines(id);
 #endif
 }
 
