@@ -29,19 +29,14 @@ std::string replaced(std::string text, const std::string& from, const std::strin
   return text;
 }
 
+// In any order, escapes decoded, other members ignored (the window's tests read every member through a run).
 TEST(DecodeBackendResult, ReadsAllSevenMembers) {
-  auto decoded = backend::decodeBackendResult(kValid);
-  ASSERT_TRUE(decoded.ok()) << decoded.error().localizedDescription();
-  backend::BackendResult expected{true, "installed", "环境已安装", "", false, true, "http://127.0.0.1:8188"};
-  EXPECT_EQ(decoded.value(), expected);
-
-  auto escaped = backend::decodeBackendResult(
-      R"( {"target_url":"","enable_launch":false,"show_install":true,"detail_text":"\u5c9a\n\"q\"",)"
-      R"("status_text":"","code":"","ok":false,"extra":{"x":[1,2,null]}} )"
+  auto decoded = backend::decodeBackendResult(
+      R"( {"target_url":"u","enable_launch":false,"show_install":true,"detail_text":"\u5c9a\n\"q\"",)"
+      R"("status_text":"s","code":"c","ok":false,"extra":{"x":[1,2,null]}} )"
       "\n");
-  ASSERT_TRUE(escaped.ok());
-  EXPECT_EQ(escaped.value().detail_text, "岚\n\"q\"");
-  EXPECT_TRUE(escaped.value().show_install);
+  ASSERT_TRUE(decoded.ok()) << decoded.error().localizedDescription();
+  EXPECT_EQ(decoded.value(), (BackendResult{false, "c", "s", "岚\n\"q\"", true, false, "u"}));
 }
 
 TEST(DecodeBackendResult, RejectsWhatTheContractForbids) {

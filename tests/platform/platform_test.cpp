@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "platform/qt/plist.h"
-#include "platform/system/bundle.h"
 #include "platform/system/file_data.h"
 #include "platform/system/fs.h"
 #include "platform/system/process.h"
@@ -31,10 +30,17 @@ using testing_support::TempDir;
 using testing_support::writeFile;
 using testing_support::writeScript;
 
+// The file layer against a temporary folder. What the runtime tests already prove through it (existence, the
+// walk, moves, permission changes on tools) is not repeated here.
+class FileSystem : public ::testing::Test {
+ protected:
+  TempDir dir;
+  platform::PosixFileSystem fs;
+};
+
 // No descriptor of the launcher's ever lacks close-on-exec, not even for the moment a folder is read: a
 // process started meanwhile (the website link's opener, from the window's thread) would inherit it.
-TEST(FileSystem, ReadingFoldersNeverLeavesADescriptorOpenAcrossExec) {
-  TempDir dir;
+TEST_F(FileSystem, ReadingFoldersNeverLeavesADescriptorOpenAcrossExec) {
   for (int i = 0; i < 400; ++i) writeFile(dir / ("tree/" + std::to_string(i) + "/file"), "x");
   auto inheritable = [] {
     std::set<std::string> found;
@@ -48,21 +54,17 @@ TEST(FileSystem, ReadingFoldersNeverLeavesADescriptorOpenAcrossExec) {
   const std::set<std::string> before = inheritable();  // the test's own standard streams
   bool leaked = false;
   {
-    platform::PosixFileSystem fs;
     testing_support::Busy reader([&](int) { (void)fs.scan(dir / "tree", platform::TreeState::still); });
     for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-         !leaked && std::chrono::steady_clock::now() < until;) {
+         !leaked && std::chrono::steady_clock::now() < until;)
       leaked = inheritable() != before;
-    }
   }
   EXPECT_FALSE(leaked);
 }
 
 // Names that come and go, and change kind, while a tree is scanned: a busy tree is scanned as it now is, every
 // time; a still one fails with the system's words for a name gone.
-TEST(FileSystem, ABusyTreeIsScannedAsItNowIsAndAStillOneFailsOnAVanishedName) {
-  TempDir dir;
-  platform::PosixFileSystem fs;
+TEST_F(FileSystem, ABusyTreeIsScannedAsItNowIsAndAStillOneFailsOnAVanishedName) {
   for (int i = 0; i < 8; ++i) writeFile(dir / "tree/stays" / std::to_string(i), "x");
   testing_support::Busy churn([&](int i) {
     const Path name = dir / "tree" / ("churn-" + std::to_string(i % 4));
@@ -131,12 +133,7 @@ TEST(SingleInstance, ASecondStartAsksTheFirstToTheFrontAndNothingLeftBehindStops
   EXPECT_EQ(asked, 2);
 }
 
-// The file layer against a temporary folder. What the runtime tests already prove through it (existence, the
-// walk, moves, permission changes on tools) is not repeated here.
-
-TEST(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {
-  TempDir dir;
-  platform::PosixFileSystem fs;
+TEST_F(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {
   Path from = dir / "from";
   writeFile(from / "bin/tool", "#!/bin/sh\n", 0750);
   writeFile(from / "lib/mod.py", "print(1)\n", 0640);
@@ -177,9 +174,7 @@ TEST(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {
   }
 }
 
-TEST(FileSystem, RemoveTreeTakesReadOnlyFoldersAndNeverFollowsLinks) {
-  TempDir dir;
-  platform::PosixFileSystem fs;
+TEST_F(FileSystem, RemoveTreeTakesReadOnlyFoldersAndNeverFollowsLinks) {
   writeFile(dir / "elsewhere/keep.txt", "precious");
   writeFile(dir / "tree/a/b.txt", "x");
   std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "tree/a/into-elsewhere");
@@ -191,9 +186,7 @@ TEST(FileSystem, RemoveTreeTakesReadOnlyFoldersAndNeverFollowsLinks) {
 }
 
 // The boot's name is the system's (a UUID here), and a flush reaches the disk or says why not.
-TEST(FileSystem, NamesTheBootAndFlushes) {
-  TempDir dir;
-  platform::PosixFileSystem fs;
+TEST_F(FileSystem, NamesTheBootAndFlushes) {
   EXPECT_EQ(fs.bootSession(), platform::trimWhitespaceAndNewlines(readFile("/proc/sys/kernel/random/boot_id")));
   EXPECT_EQ(fs.bootSession().size(), 36u);
   EXPECT_TRUE(fs.flush(dir.path(), {}).ok());
@@ -201,8 +194,7 @@ TEST(FileSystem, NamesTheBootAndFlushes) {
 }
 
 // Copies of file data are whole, whatever the kernel copy reports, and holes stay holes.
-TEST(FileSystem, CopiedDataIsNeverShortAndSparseFilesStaySparse) {
-  TempDir dir;
+TEST_F(FileSystem, CopiedDataIsNeverShortAndSparseFilesStaySparse) {
   const std::string data(200000, 'd');
   writeFile(dir / "file", data);
   const platform::detail::KernelCopy kernelCopies[] = {
@@ -222,13 +214,9 @@ TEST(FileSystem, CopiedDataIsNeverShortAndSparseFilesStaySparse) {
     EXPECT_EQ(readFile(copy), data);
   }
 
-  // 8 MiB with data only at both ends: the copy stays small on disk and reads back the same.
-  {
-    platform::detail::UniqueFd sparse(::open((dir / "sparse").c_str(), O_WRONLY | O_CREAT, 0644));
-    ASSERT_EQ(::pwrite(sparse.get(), "head", 4, 0), 4);
-    ASSERT_EQ(::pwrite(sparse.get(), "tail", 4, (8 << 20) - 4), 4);
-  }
-  platform::PosixFileSystem fs;
+  // 8 MiB with data only at the start: the copy stays small on disk and reads back the same.
+  writeFile(dir / "sparse", "head");
+  std::filesystem::resize_file(dir / "sparse", 8 << 20);
   ASSERT_TRUE(fs.copyTree(dir / "sparse", dir / "sparse-copy", nullptr).ok());
   struct stat copied;
   ASSERT_EQ(::stat((dir / "sparse-copy").c_str(), &copied), 0);
@@ -273,16 +261,6 @@ TEST(Trim, RemovesThePlatformWhitespaceAndNewlineSetAtBothEndsOnly) {
             "x");
   // Zero-width space and BOM are not white space here.
   EXPECT_EQ(platform::trimWhitespaceAndNewlines("\u200Bx\uFEFF"), "\u200Bx\uFEFF");
-}
-
-TEST(Bundle, LayoutInsideAndOutsideAnAppFolder) {
-  platform::Bundle inside = platform::bundleForExecutable("/Apps/Lanqi Launcher.app/Contents/MacOS/LanqiLauncher");
-  EXPECT_EQ(inside.resourceDirectory, platform::Path("/Apps/Lanqi Launcher.app/Contents/Resources"));
-  EXPECT_EQ(inside.infoDictionaryFile, platform::Path("/Apps/Lanqi Launcher.app/Contents/Info.plist"));
-
-  platform::Bundle outside = platform::bundleForExecutable("/opt/launcher/bin/LanqiLauncher");
-  EXPECT_EQ(outside.resourceDirectory, platform::Path("/opt/launcher/bin"));
-  EXPECT_FALSE(outside.infoDictionaryFile);
 }
 
 TEST(Bundle, ReadsTopLevelValuesOfAnXmlPropertyList) {

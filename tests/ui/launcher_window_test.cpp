@@ -6,22 +6,15 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QImage>
-#include <QLabel>
 #include <QLibraryInfo>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QTranslator>
 
-#include <map>
-
 #include <atomic>
+#include <map>
 #include <thread>
-
-#include <unistd.h>
 
 #include "runtime/sync_record.h"
 #include "ui/launcher_world.h"
@@ -54,8 +47,13 @@ class LauncherWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void windowAsBuiltWithItsAccessibleControls() {
+  // The window as built, with its accessible controls; each button runs the backend with its own action word.
+  void windowAsBuiltWhoseButtonsRunTheirOwnActions() {
     LauncherWorld world;
+    const platform::Path actions = world.files.dir / "actions";
+    world.setBackendResult(false, "", "需要安装", "", true, true);
+    world.setBackendScript("echo \"$1\" >> '" + actions.string() + "'\ncat '" +
+                           (world.files.dir / "result.json").string() + "'");
     world.launch();
     QWidget* window = world.window();
     QCOMPARE(window->windowTitle(), QStringLiteral("岚栖启动器"));
@@ -71,6 +69,8 @@ class LauncherWindowTest : public QObject {
       QAccessibleInterface* item = QAccessible::queryAccessibleInterface(world.widget(name));
       QVERIFY2(item && item->role() == role && !item->text(QAccessible::Name).isEmpty(), name);
     }
+    for (const char* name : {"checkButton", "launchButton", "installButton"}) QVERIFY(world.clickAndWait(name));
+    QCOMPARE(testing_support::readFile(actions), std::string("check\nlaunch\ninstall\n"));
   }
 
   // The bundle's own translation wins over the one installed with Qt: one that answers in Japanese is put where
@@ -133,7 +133,7 @@ class LauncherWindowTest : public QObject {
       platform::Path arm = world.files.resources / "runtime/macos-arm64";
       if (breakage == "payload") std::filesystem::remove_all(arm);
       if (breakage == "uname")
-        world.environment.runtime.unameTool = testing_support::writeFakeUname(world.files.dir.path(), "arm64e");
+        world.environment.runtime.unameTool = testing_support::writeFakeUname(world.files.dir.path(), "arm64\\n", 1);
       if (breakage == "copy") std::filesystem::remove_all(arm / "wheelhouse");
       if (breakage == "incomplete") {  // a link to nothing: copied as it is, it leaves the runtime incomplete
         std::filesystem::remove_all(arm / "ffmpeg");
@@ -328,18 +328,6 @@ class LauncherWindowTest : public QObject {
     testing_support::writeFile(log.parent_path(), "a file where the log's folder belongs");
     QVERIFY(full.clickAndWait("checkButton"));
     QCOMPARE(full.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
-  }
-
-  // Each button runs the backend with its own action word.
-  void eachButtonRunsItsOwnAction() {
-    LauncherWorld world;
-    const platform::Path actions = world.files.dir / "actions";
-    world.setBackendResult(false, "", "需要安装", "", true, true);
-    world.setBackendScript("echo \"$1\" >> '" + actions.string() + "'\ncat '" +
-                           (world.files.dir / "result.json").string() + "'");
-    world.launch();
-    for (const char* name : {"checkButton", "launchButton", "installButton"}) QVERIFY(world.clickAndWait(name));
-    QCOMPARE(testing_support::readFile(actions), std::string("check\nlaunch\ninstall\n"));
   }
 
   // While the script runs the window is busy and deaf to clicks, and the progress line shows the script's latest
