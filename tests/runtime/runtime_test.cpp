@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <fstream>
 #include <future>
 #include <map>
@@ -28,7 +27,6 @@ using testing_support::readFile;
 using testing_support::RuntimeWorld;
 using testing_support::TempDir;
 using testing_support::touch;
-using testing_support::writeFakeUname;
 using testing_support::writeFile;
 
 TEST(RuntimeTarget, HardwareNamesAreComparedWholeAfterTrimmingAndLowerCasing) {
