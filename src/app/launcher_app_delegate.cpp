@@ -1,6 +1,8 @@
 #include "app/launcher_app_delegate.h"
 
 #include "app/launcher_texts.h"
+#include "flow/press_log.h"
+#include "platform/qt/dispatch.h"
 
 namespace app {
 
@@ -28,6 +30,22 @@ void LauncherAppDelegate::bringToFront() {
   if (!window) return;
   window->makeKeyAndOrderFront();
   platform::ui::Application::activateIgnoringOtherApps();
+}
+
+std::unique_ptr<platform::SingleInstance> LauncherAppDelegate::claimOnlyLauncher(
+    const platform::Path& lockFile, const std::optional<platform::Path>& socketFolder) {
+  std::unique_ptr<platform::SingleInstance> only = platform::SingleInstance::claim(
+      environment_.runtime.fileSystem, lockFile, socketFolder, [this](std::function<void()> answer) {
+        platform::dispatchToMain([this, answer = std::move(answer)] {
+          bringToFront();
+          answer();
+        });
+      });
+  if (only && !only->aloneBecause().empty() && environment_.logFile) {
+    flow::appendStartNote(environment_.runtime.fileSystem, *environment_.logFile,
+                          "one launcher at a time is off: " + only->aloneBecause());
+  }
+  return only;
 }
 
 }  // namespace app

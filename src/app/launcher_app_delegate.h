@@ -11,6 +11,7 @@
 #include "backend/backend_invoke.h"
 #include "flow/preflight.h"
 #include "platform/qt/window.h"
+#include "platform/system/single_instance.h"
 #include "runtime/runtime_layout.h"
 
 namespace app {
@@ -38,6 +39,11 @@ class LauncherAppDelegate final : public platform::ui::ApplicationDelegate {
   void applicationDidFinishLaunching() override;
   // Another start of the launcher asked for this one: its window comes to the front.
   void bringToFront();
+  // One launcher per user: claims `lockFile`, so that a later start brings this window to the front (on the
+  // window's thread, answering that start only once it has) and ends. Nothing returned: another launcher came
+  // to the front, and this process should end. When later starts will not find this one, the log says why.
+  std::unique_ptr<platform::SingleInstance> claimOnlyLauncher(const platform::Path& lockFile,
+                                                              const std::optional<platform::Path>& socketFolder);
   // Closing the window ends the application; a backend run under way is not waited for.
   bool applicationShouldTerminateAfterLastWindowClosed() override;
 

@@ -1,11 +1,9 @@
 // Process entry: fixes what the launcher knows of the outside world, then runs the application.
 #include "app/launcher_app_delegate.h"
 #include "app/version_text.h"
-#include "platform/qt/dispatch.h"
 #include "platform/qt/plist.h"
 #include "platform/qt/standard_paths.h"
 #include "platform/system/bundle.h"
-#include "platform/system/single_instance.h"
 
 int main() {
   const platform::Bundle bundle = platform::mainBundle();
@@ -33,9 +31,8 @@ int main() {
   // One launcher per user: a second start brings this one's window to the front and ends, touching nothing.
   std::unique_ptr<platform::SingleInstance> only;
   if (support) {
-    only = platform::SingleInstance::claim(fileSystem, *support / runtime::kManagedFolderName / "launcher.lock",
-                                           platform::userRuntimeDirectory(),
-                                           [] { platform::dispatchToMain([] { delegate.bringToFront(); }); });
+    only = delegate.claimOnlyLauncher(*support / runtime::kManagedFolderName / "launcher.lock",
+                                      platform::userRuntimeDirectory());
     if (!only) platform::ui::endProcess(0);
   }
   application.setDelegate(&delegate);

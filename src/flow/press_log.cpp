@@ -56,8 +56,9 @@ std::string formatPressRecord(const PressRecord& record) {
   return line + " | " + oneLine(record.outcome, kLogTextBytes) + "\n";
 }
 
-void appendPressRecord(platform::FileSystem& fileSystem, const platform::Path& logFile, const PressRecord& record) {
-  const std::string line = formatPressRecord(record);
+namespace {
+
+void appendLine(platform::FileSystem& fileSystem, const platform::Path& logFile, const std::string& line) {
   if (!fileSystem.createDirectories(logFile.parent_path())) return;
   platform::Result<std::vector<platform::ScannedEntry>> found = fileSystem.scan(logFile, platform::TreeState::busy);
   if (found && !found.value().empty() && found.value()[0].identity.size + line.size() > kLogRotateBytes) {
@@ -71,6 +72,16 @@ void appendPressRecord(platform::FileSystem& fileSystem, const platform::Path& l
     (void)fileSystem.rename(logFile, numbered(1));
   }
   (void)fileSystem.appendToFile(logFile, line);
+}
+
+}  // namespace
+
+void appendPressRecord(platform::FileSystem& fileSystem, const platform::Path& logFile, const PressRecord& record) {
+  appendLine(fileSystem, logFile, formatPressRecord(record));
+}
+
+void appendStartNote(platform::FileSystem& fileSystem, const platform::Path& logFile, const std::string& text) {
+  appendLine(fileSystem, logFile, logTimeNow() + " start | " + oneLine(text, kLogTextBytes) + "\n");
 }
 
 std::string logTimeNow() {

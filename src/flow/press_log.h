@@ -42,6 +42,10 @@ std::string formatPressRecord(const PressRecord& record);
 // and never throws: a log that cannot be written is skipped silently. Any thread may call it, one at a time.
 void appendPressRecord(platform::FileSystem& fileSystem, const platform::Path& logFile, const PressRecord& record);
 
+// Appends one line about the launcher itself ("<time> start | <text>"), as appendPressRecord does: for what a
+// user should find when a start behaves otherwise than usual (later starts will not find this launcher).
+void appendStartNote(platform::FileSystem& fileSystem, const platform::Path& logFile, const std::string& text);
+
 // The local time now, as the log writes it: "2026-12-07 14:03:21 +0800".
 std::string logTimeNow();
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -30,6 +31,17 @@ using testing_support::TempDir;
 using testing_support::writeFile;
 using testing_support::writeScript;
 
+// This process's descriptors that a program it starts would inherit.
+std::set<std::string> inheritable() {
+  std::set<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    const int fd = std::stoi(entry.path().filename().string());
+    const int flags = ::fcntl(fd, F_GETFD);
+    if (flags >= 0 && !(flags & FD_CLOEXEC)) found.insert(entry.path().filename().string());
+  }
+  return found;
+}
+
 // The file layer against a temporary folder. What the runtime tests already prove through it (existence, the
 // walk, moves, permission changes on tools) is not repeated here.
 class FileSystem : public ::testing::Test {
@@ -42,15 +54,6 @@ class FileSystem : public ::testing::Test {
 // process started meanwhile (the website link's opener, from the window's thread) would inherit it.
 TEST_F(FileSystem, ReadingFoldersNeverLeavesADescriptorOpenAcrossExec) {
   for (int i = 0; i < 400; ++i) writeFile(dir / ("tree/" + std::to_string(i) + "/file"), "x");
-  auto inheritable = [] {
-    std::set<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-      const int fd = std::stoi(entry.path().filename().string());
-      const int flags = ::fcntl(fd, F_GETFD);
-      if (flags >= 0 && !(flags & FD_CLOEXEC)) found.insert(entry.path().filename().string());
-    }
-    return found;
-  };
   const std::set<std::string> before = inheritable();  // the test's own standard streams
   bool leaked = false;
   {
@@ -85,52 +88,145 @@ TEST_F(FileSystem, ABusyTreeIsScannedAsItNowIsAndAStillOneFailsOnAVanishedName) 
   EXPECT_EQ(otherFailures, 0);
 }
 
-// One launcher per user, whatever an earlier one left behind: a second start asks the first to the front and
-// ends; a lock file written on another machine, a socket left by a killed launcher, or a lock held where no
-// launcher answers never keeps a start from running.
-TEST(SingleInstance, ASecondStartAsksTheFirstToTheFrontAndNothingLeftBehindStopsAStart) {
+// One launcher per user, whatever the first is doing or left behind: a later start either brings the first to
+// the front and ends, or runs on its own within about 2 s, and a start that runs alone though a first exists
+// says why. Each row is one way a start meets the first launcher.
+TEST(SingleInstance, EveryStartEndsAtTheFirstLauncherOrRunsWithinTwoSeconds) {
+  enum class First { answers, answersNever, killedLeavingItsSocket, hungHoldingTheLock, neverAccepts };
+  struct Row {
+    const char* name;
+    First first;
+    const char* lock = "data/launcher.lock";  // the later start's spelling of the lock file's path
+    bool socketFolder = true;
+    bool ends = false;            // the later start ends, the first having come to the front
+    const char* alone = "";       // else, why the later start runs alone
+    const char* firstAlone = "";  // why the first itself cannot be found
+  };
+  const Row rows[] = {
+      {"the first answers", First::answers, "data/launcher.lock", true, true},
+      {"the same folder through a link", First::answers, "home-link/launcher.lock", true, true},
+      {"a socket left by a killed launcher", First::killedLeavingItsSocket, "data/launcher.lock", true, true},
+      {"a window thread that never acts", First::answersNever, "data/launcher.lock", true, false, "did not answer"},
+      {"the lock held where no one listens", First::hungHoldingTheLock, "data/launcher.lock", true, false,
+       "did not answer"},
+      {"a listener that never accepts", First::neverAccepts, "data/launcher.lock", true, false, "did not answer"},
+      {"no private folder for sockets", First::hungHoldingTheLock, "data/launcher.lock", false, false,
+       "no private folder"},
+      {"a lock file that cannot be made", First::answers, "a-file/launcher.lock", true, false, "no lock file"},
+      {"a socket path too long", First::answers, "data/launcher.lock", true, false, "did not answer",
+       "longer than a socket allows"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    platform::PosixFileSystem fs;
+    const Path lock = dir / "data/launcher.lock";
+    Path sockets = dir / "sockets";
+    if (std::string(row.firstAlone).find("longer") != std::string::npos) sockets /= std::string(90, 's');
+    std::filesystem::create_directories(sockets);
+    std::filesystem::create_directories(dir / "data");
+    std::filesystem::create_directory_symlink("data", dir / "home-link");
+    writeFile(dir / "a-file", "");
+    writeFile(lock, "4242\nLanqiLauncher\nanother-mac\n0b1c2d3e\n");  // from a home folder moved to a new machine
+    std::atomic<int> asked = 0;
+    std::vector<std::function<void()>> unanswered;
+    auto first = platform::SingleInstance::claim(fs, lock, sockets, [&](std::function<void()> answer) {
+      ++asked;
+      if (row.first == First::answersNever) {
+        unanswered.push_back(std::move(answer));  // the listener's thread calls this one at a time
+      } else {
+        answer();
+      }
+    });
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->aloneBecause().find(row.firstAlone) != std::string::npos, true) << first->aloneBecause();
+    EXPECT_EQ(first->aloneBecause().empty(), row.firstAlone[0] == '\0');
+    const std::vector<Path> made(std::filesystem::directory_iterator(sockets), {});
+    std::unique_ptr<platform::HeldLock> heldByTest;
+    platform::detail::UniqueFd deaf;
+    if (row.first == First::killedLeavingItsSocket || row.first == First::hungHoldingTheLock ||
+        row.first == First::neverAccepts) {
+      ASSERT_EQ(made.size(), 1u);
+      first.reset();  // its socket goes with it: one left behind, or a deaf listener, takes the same name
+      EXPECT_FALSE(std::filesystem::exists(made[0]));
+      deaf.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::strcpy(address.sun_path, made[0].c_str());
+      ASSERT_EQ(::bind(deaf.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+      ASSERT_TRUE(row.first != First::neverAccepts || ::listen(deaf.get(), 1) == 0);
+      if (row.first == First::killedLeavingItsSocket) {
+        deaf.reset();
+        first = platform::SingleInstance::claim(fs, lock, sockets, [&](std::function<void()> answer) {
+          ++asked;
+          answer();
+        });
+        ASSERT_TRUE(first);
+      } else {
+        auto held = fs.tryLockFile(lock, "hung\n");
+        ASSERT_TRUE(held.ok() && held.value().held);
+        heldByTest = std::move(std::move(held).value().held);
+      }
+    }
+    // Twelve starts at once, more than a full queue holds: each ends or runs, none waits past its deadline.
+    const int starts = row.first == First::neverAccepts ? 12 : 1;
+    std::atomic<int> ended = 0, late = 0;
+    std::vector<std::string> reasons(starts);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < starts; ++i) {
+      threads.emplace_back([&, i] {
+        const auto began = std::chrono::steady_clock::now();
+        auto later = platform::SingleInstance::claim(
+            fs, dir / row.lock, row.socketFolder ? std::optional(sockets) : std::nullopt, [](std::function<void()>) {});
+        late += std::chrono::steady_clock::now() - began > std::chrono::milliseconds(2500);
+        later ? (void)(reasons[i] = later->aloneBecause()) : (void)++ended;
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(late, 0);
+    EXPECT_EQ(ended, row.ends ? starts : 0);
+    for (const std::string& why : reasons) {
+      EXPECT_TRUE(row.ends || why.find(row.alone) != std::string::npos) << why;
+    }
+    EXPECT_EQ(asked, row.ends ? 1 : asked.load());
+  }
+}
+
+// No descriptor of the listener, nor of a start it has not yet answered, reaches a program the launcher starts;
+// the socket's folder is the user's private one, never the shared temporary folder.
+TEST(SingleInstance, ListensInAPrivateFolderAndNoDescriptorOutlivesExec) {
   TempDir dir;
   platform::PosixFileSystem fs;
-  const Path lock = dir / "data/launcher.lock", sockets = dir / "sockets";
-  std::filesystem::create_directories(sockets);
-  std::atomic<int> asked = 0;
-  auto claim = [&] { return platform::SingleInstance::claim(fs, lock, sockets, [&] { ++asked; }); };
-  auto askedReaches = [&](int count) {
-    for (int i = 0; i < 500 && asked < count; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return asked == count;
-  };
-  writeFile(lock, "4242\nLanqiLauncher\nanother-mac\n0b1c2d3e\n");  // from a home folder moved to a new machine
-  auto first = claim();
-  ASSERT_TRUE(first);
-  EXPECT_FALSE(claim());
-  EXPECT_TRUE(askedReaches(1));
-  const std::vector<Path> socketsMade(std::filesystem::directory_iterator(sockets), {});
-  ASSERT_EQ(socketsMade.size(), 1u);
-  const Path socket = socketsMade[0];
-  EXPECT_TRUE(std::filesystem::is_socket(socket));
-
-  // A launcher killed while it listened leaves its socket, which no one answers any more.
-  first.reset();
-  EXPECT_FALSE(std::filesystem::exists(socket));
+  const std::set<std::string> before = inheritable();
+  std::vector<std::function<void()>> unanswered;
   {
-    const int stale = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, socket.c_str());
-    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(stale);
+    const std::optional<Path> sockets = platform::privateSocketFolder(std::nullopt, dir.path());
+    ASSERT_TRUE(sockets);
+    EXPECT_EQ(*sockets, dir / ("lanqi-launcher-" + std::to_string(::geteuid())));
+    EXPECT_EQ(modeOf(*sockets), 0700u);
+    auto first = platform::SingleInstance::claim(fs, dir / "launcher.lock", sockets,
+                                                 [&](std::function<void()> answer) { unanswered.push_back(answer); });
+    auto later = platform::SingleInstance::claim(fs, dir / "launcher.lock", sockets, [](std::function<void()>) {});
+    EXPECT_TRUE(later);  // never answered
+    EXPECT_EQ(unanswered.size(), 1u);
+    EXPECT_EQ(inheritable(), before);
   }
-  first = claim();
-  ASSERT_TRUE(first);
-  EXPECT_FALSE(claim());
-  EXPECT_TRUE(askedReaches(2));
-
-  // The lock held where no launcher answers: the start runs.
-  first.reset();
-  auto held = fs.tryLockFile(lock, "hung\n");
-  ASSERT_TRUE(held.ok() && held.value().held);
-  EXPECT_TRUE(claim());
-  EXPECT_EQ(asked, 2);
+  // $XDG_RUNTIME_DIR where it is private; else the user's own folder in the temporary one, never a folder that
+  // others may write or that is not the user's.
+  std::filesystem::create_directories(dir / "runtime");
+  ::chmod((dir / "runtime").c_str(), 0700);
+  EXPECT_EQ(platform::privateSocketFolder((dir / "runtime").string(), dir / "tmp"), dir / "runtime");
+  std::filesystem::create_directories(dir / "tmp");
+  ::chmod((dir / "runtime").c_str(), 0777);
+  EXPECT_EQ(platform::privateSocketFolder((dir / "runtime").string(), dir / "tmp"),
+            dir / "tmp" / ("lanqi-launcher-" + std::to_string(::geteuid())));
+  ::chmod((dir / "tmp" / ("lanqi-launcher-" + std::to_string(::geteuid()))).c_str(), 0777);
+  EXPECT_FALSE(platform::privateSocketFolder(std::nullopt, dir / "tmp"));
+  std::filesystem::create_directories(dir / "tmp2");
+  std::filesystem::create_directory_symlink(dir / "runtime",
+                                            dir / "tmp2" / ("lanqi-launcher-" + std::to_string(::geteuid())));
+  ::chmod((dir / "runtime").c_str(), 0700);
+  EXPECT_FALSE(platform::privateSocketFolder("relative", dir / "tmp2"));
 }
 
 TEST_F(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {

@@ -272,6 +272,39 @@ class LauncherWindowTest : public QObject {
     QCOMPARE(second.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
   }
 
+  // A later start is answered only once this window's thread has brought the window to the front: while that
+  // thread is held, the later start runs on its own within about 2 s; once free, the window comes to the front
+  // and a later start ends. Where later starts cannot find this launcher, its log says why, once.
+  void aLaterStartIsAnsweredOnlyByTheWindowsThread() {
+    LauncherWorld world;
+    world.environment.logFile = world.files.dir / "launcher.log";
+    world.launch();
+    const platform::Path lock = world.files.dir / "launcher.lock", sockets = world.files.dir / "sockets";
+    std::filesystem::create_directories(sockets);
+    auto only = world.delegate->claimOnlyLauncher(lock, sockets);
+    QVERIFY(only && only->aloneBecause().empty());
+    auto laterStart = [&] {
+      return platform::SingleInstance::claim(world.files.context.fileSystem, lock, sockets, [](auto) {});
+    };
+    std::unique_ptr<platform::SingleInstance> whileHeld;
+    std::thread([&] { whileHeld = laterStart(); }).join();  // this thread, the window's, is held meanwhile
+    QVERIFY(whileHeld);
+    world.window()->showMinimized();
+    std::atomic<bool> ended = false;
+    std::thread later([&] { ended = laterStart() == nullptr; });
+    QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
+    later.join();
+    QVERIFY(!world.window()->isMinimized());
+    QVERIFY(!std::filesystem::exists(world.files.dir / "launcher.log"));
+
+    only.reset();
+    auto withoutFolder = world.delegate->claimOnlyLauncher(lock, std::nullopt);
+    QVERIFY(withoutFolder);
+    QVERIFY(QString::fromStdString(testing_support::readFile(world.files.dir / "launcher.log"))
+                .contains(QRegularExpression("^\\d{4}-.* start \\| one launcher at a time is off: no private folder "
+                                             "for the launcher's socket\n$")));
+  }
+
   // Each press leaves one record in the launcher's log, whatever its outcome; the log rotates by size, a log
   // that cannot be written changes nothing, and the detail's menu shows the log's folder.
   void eachPressLeavesARecordInTheLog() {

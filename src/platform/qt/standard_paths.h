@@ -17,8 +17,9 @@ std::optional<Path> applicationSupportDirectory();
 std::optional<Path> userLogDirectory();
 
 // A folder for the user's sockets that only the user can write: on macOS the per-user temporary folder that
-// the system gives each user, on Linux $XDG_RUNTIME_DIR where it is set, else a private folder of the user's
-// own (made, with mode 0700, when missing). None when the system cannot say. Any thread may call it.
+// the system gives each user, on Linux $XDG_RUNTIME_DIR where it is a private folder of the user's, else one of
+// the user's own in the temporary folder (`privateSocketFolder`). None when the system cannot say. Prints
+// nothing. Any thread may call it.
 std::optional<Path> userRuntimeDirectory();
 
 }  // namespace platform

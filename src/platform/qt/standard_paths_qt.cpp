@@ -3,6 +3,10 @@
 
 #include "platform/qt/standard_paths.h"
 
+#include <cstdlib>
+
+#include "platform/system/single_instance.h"
+
 #if defined(__APPLE__)
 #include <unistd.h>
 #endif
@@ -35,11 +39,11 @@ std::optional<Path> userRuntimeDirectory() {
   if (size == 0 || size > sizeof folder) return std::nullopt;
   return Path(folder);
 #else
-  // Qt checks that the folder is the user's own, with mode 0700, and makes one under the temporary folder
-  // when $XDG_RUNTIME_DIR is not set.
-  const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (folder.isEmpty()) return std::nullopt;
-  return Path(folder.toStdString());
+  // Made by hand rather than by Qt, which warns on standard error wherever $XDG_RUNTIME_DIR is not set.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const char* temporary = std::getenv("TMPDIR");
+  return privateSocketFolder(runtime ? std::optional<std::string>(runtime) : std::nullopt,
+                             temporary && temporary[0] == '/' ? Path(temporary) : Path("/tmp"));
 #endif
 }
 

@@ -354,7 +354,16 @@ Application& Application::shared() {
   return application;
 }
 
+// Qt's own word that $XDG_RUNTIME_DIR is missing (sudo, some remote sessions) goes nowhere: the launcher keeps its
+// socket in a private folder of its own and says in its log where it cannot. Every other message passes on.
+QtMessageHandler qtMessages = nullptr;
+void withoutRuntimeFolderWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.startsWith(QLatin1String("QStandardPaths: "))) return;
+  if (qtMessages) qtMessages(type, context, message);
+}
+
 Application::Application() {
+  qtMessages = qInstallMessageHandler(withoutRuntimeFolderWarnings);
   // The launcher reads no command line: Qt gets only a program name.
   static int argc = 1;
   static char name[] = "LanqiLauncher";

@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -26,26 +28,54 @@ constexpr int kAnswerMs = 1000;                              // a running launch
 constexpr std::chrono::milliseconds kListeningWithin{1000};  // one that holds the lock listens within this
 constexpr char kRequest[] = "front\n", kAnswer[] = "ok\n";
 
-// The socket's name, from the lock file's path (64-bit FNV-1a), so that the launchers of one data folder meet.
-std::string socketName(const Path& lockFile) {
+// The socket's name, from the lock file's device and inode (64-bit FNV-1a), so that the launchers of one data
+// folder meet however its path is spelled.
+std::string socketName(const struct stat& lock) {
   std::uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : lockFile.string()) hash = (hash ^ c) * 1099511628211ull;
+  for (std::uint64_t part : {static_cast<std::uint64_t>(lock.st_dev), static_cast<std::uint64_t>(lock.st_ino)}) {
+    for (int byte = 0; byte < 8; ++byte) hash = (hash ^ ((part >> (8 * byte)) & 0xFF)) * 1099511628211ull;
+  }
   char name[40];
   std::snprintf(name, sizeof name, "lanqi-launcher-%016llx", static_cast<unsigned long long>(hash));
   return name;
 }
 
-// A local stream socket, closed on exec and never raising SIGPIPE.
-int makeSocket() {
+// A local stream socket, closed on exec from the start and never raising SIGPIPE; `nonBlocking` for a client,
+// whose connect must never wait on a launcher that does not accept.
+int makeSocket(bool nonBlocking) {
 #if defined(__APPLE__)
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0) return fd;
   (void)::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  if (nonBlocking) (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   const int on = 1;
   (void)::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
   return fd;
 #else
-  return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+#endif
+}
+
+// A connection accepted from `server`, closed on exec from the start.
+int acceptClient(int server) {
+#if defined(__APPLE__)
+  int fd = ::accept(server, nullptr, nullptr);  // no accept4 here: open for a moment until the next line
+  if (fd >= 0) (void)::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  return fd;
+#else
+  return ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+#endif
+}
+
+// A pipe whose two ends are closed on exec from the start.
+bool makePipe(int ends[2]) {
+#if defined(__APPLE__)
+  if (::pipe(ends) != 0) return false;
+  (void)::fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+  (void)::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+  return true;
+#else
+  return ::pipe2(ends, O_CLOEXEC) == 0;
 #endif
 }
 
@@ -65,28 +95,44 @@ bool sendAll(int fd, const char* text) {
   return true;
 }
 
+// Waits up to `ms` for `events` on `fd`; true when they came.
+bool waitFor(int fd, short events, int ms) {
+  pollfd one{fd, events, 0};
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    const int ready = ::poll(&one, 1, static_cast<int>(std::max<std::int64_t>(0, left.count())));
+    if (ready >= 0 || errno != EINTR) return ready == 1 && (one.revents & events) != 0;
+  }
+}
+
 // Waits up to `ms` for something to read on `fd`, and reads it; false when nothing came.
 bool receive(int fd, int ms) {
-  pollfd in{fd, POLLIN, 0};
-  int ready;
-  do {
-    ready = ::poll(&in, 1, ms);
-  } while (ready < 0 && errno == EINTR);
   char buffer[16];
-  return ready == 1 && ::read(fd, buffer, sizeof buffer) > 0;
+  while (waitFor(fd, POLLIN, ms)) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    return got > 0;
+  }
+  return false;
 }
 
 // Asks the launcher that listens at `address` to come to the front; true once it has answered. One that holds
-// the lock but is still starting gets a moment to listen.
+// the lock but is still starting gets a moment to listen; neither the connection nor the answer is waited for
+// past its deadline.
 bool askToFront(const sockaddr_un& address) {
   const auto giveUp = std::chrono::steady_clock::now() + kListeningWithin;
   for (;;) {
-    Fd client(makeSocket());
+    Fd client(makeSocket(true));
     if (!client.valid()) return false;
-    if (::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-      return sendAll(client.get(), kRequest) && receive(client.get(), kAnswerMs);
+    int connected = ::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (connected != 0 && errno == EINPROGRESS && waitFor(client.get(), POLLOUT, kAnswerMs)) {
+      int error = 0;
+      socklen_t size = sizeof error;
+      connected = ::getsockopt(client.get(), SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0 ? 0 : -1;
     }
-    if (std::chrono::steady_clock::now() >= giveUp) return false;
+    if (connected == 0) return sendAll(client.get(), kRequest) && receive(client.get(), kAnswerMs);
+    if (std::chrono::steady_clock::now() >= giveUp) return false;  // nobody listens, or a queue that stays full
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 }
@@ -94,7 +140,9 @@ bool askToFront(const sockaddr_un& address) {
 // This process runs on its own: it holds the lock, or nothing at all.
 class Alone : public SingleInstance {
  public:
-  explicit Alone(std::unique_ptr<HeldLock> lock = nullptr) : lock_(std::move(lock)) {}
+  explicit Alone(std::string because, std::unique_ptr<HeldLock> lock = nullptr) : lock_(std::move(lock)) {
+    aloneBecause_ = std::move(because);
+  }
 
  private:
   std::unique_ptr<HeldLock> lock_;
@@ -105,8 +153,8 @@ class Listener final : public Alone {
  public:
   // Takes over the three descriptors.
   Listener(std::unique_ptr<HeldLock> lock, int server, Path socket, int wakeRead, int wakeWrite,
-           std::function<void()> onAnotherStart)
-      : Alone(std::move(lock)),
+           AnotherStart onAnotherStart)
+      : Alone("", std::move(lock)),
         server_(server),
         socket_(std::move(socket)),
         wakeRead_(wakeRead),
@@ -128,42 +176,48 @@ class Listener final : public Alone {
         return;
       }
       if (ready[1].revents != 0 || (ready[0].revents & (POLLERR | POLLNVAL)) != 0) return;
-      Fd client(::accept(server_.get(), nullptr, nullptr));
-      if (!client.valid()) continue;
-      (void)::fcntl(client.get(), F_SETFD, FD_CLOEXEC);
-      // A start says one line and is answered at once; the window comes to the front after.
-      if (!receive(client.get(), kAnswerMs)) continue;
-      (void)sendAll(client.get(), kAnswer);
-      onAnotherStart_();
+      auto client = std::make_shared<Fd>(acceptClient(server_.get()));
+      if (!client->valid()) continue;
+      // A start says one line and is answered once the window has acted on it; one that hears nothing in time
+      // runs on its own, so a window that hangs never keeps a later start from opening.
+      if (!receive(client->get(), kAnswerMs)) continue;
+      onAnotherStart_([client] { (void)sendAll(client->get(), kAnswer); });
     }
   }
 
   Fd server_;
   Path socket_;
   Fd wakeRead_, wakeWrite_;
-  std::function<void()> onAnotherStart_;
+  AnotherStart onAnotherStart_;
   std::thread thread_;
 };
 
-// Listens at `address` (the path `socket`) for later starts, replacing a socket that an ended launcher left
-// there: the caller holds the lock. Without a place to listen, holds the lock alone.
-std::unique_ptr<SingleInstance> listen(std::unique_ptr<HeldLock> lock, const std::optional<sockaddr_un>& address,
-                                       const Path& socket, std::function<void()> onAnotherStart) {
-  if (!address) return std::make_unique<Alone>(std::move(lock));
-  (void)::unlink(socket.c_str());
-  Fd server(makeSocket());
-  int wake[2];
-  if (!server.valid() || ::bind(server.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
-      ::listen(server.get(), 8) != 0 || ::pipe(wake) != 0) {
-    return std::make_unique<Alone>(std::move(lock));  // later starts find no one to ask, and run on their own
+std::string reason(const std::string& what, int error) { return what + ": " + std::strerror(error); }
+
+// Listens at `socket` for later starts, replacing a socket that an ended launcher left there: the caller holds
+// the lock. Without a place to listen, holds the lock alone and says why.
+std::unique_ptr<SingleInstance> listen(std::unique_ptr<HeldLock> lock, const Path& socket,
+                                       SingleInstance::AnotherStart onAnotherStart) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socket.native().size() >= sizeof address.sun_path) {
+    return std::make_unique<Alone>("the socket path " + socket.string() + " is longer than a socket allows",
+                                   std::move(lock));
   }
-  (void)::fcntl(wake[0], F_SETFD, FD_CLOEXEC);
-  (void)::fcntl(wake[1], F_SETFD, FD_CLOEXEC);
+  std::memcpy(address.sun_path, socket.c_str(), socket.native().size() + 1);
+  (void)::unlink(socket.c_str());
+  Fd server(makeSocket(false));
+  if (!server.valid() || ::bind(server.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(server.get(), 8) != 0) {
+    return std::make_unique<Alone>(reason("cannot listen at " + socket.string(), errno), std::move(lock));
+  }
+  int wake[2];
+  if (!makePipe(wake)) return std::make_unique<Alone>(reason("no pipe for the listener", errno), std::move(lock));
   try {
     return std::make_unique<Listener>(std::move(lock), server.release(), socket, wake[0], wake[1],
                                       std::move(onAnotherStart));
   } catch (const std::system_error&) {
-    return std::make_unique<Alone>();  // no thread to be had: the lock and the descriptors went with it
+    return std::make_unique<Alone>("no thread for the listener");  // the lock and the descriptors went with it
   }
 }
 
@@ -171,26 +225,47 @@ std::unique_ptr<SingleInstance> listen(std::unique_ptr<HeldLock> lock, const std
 
 std::unique_ptr<SingleInstance> SingleInstance::claim(FileSystem& fileSystem, const Path& lockFile,
                                                       const std::optional<Path>& socketFolder,
-                                                      std::function<void()> onAnotherStart) {
-  std::optional<sockaddr_un> address;
-  Path socket;
-  if (socketFolder) {
-    socket = *socketFolder / socketName(lockFile);
-    sockaddr_un at{};
-    at.sun_family = AF_UNIX;
-    if (socket.native().size() < sizeof at.sun_path) {  // else longer than a socket's path may be: no socket
-      std::memcpy(at.sun_path, socket.c_str(), socket.native().size() + 1);
-      address = at;
-    }
-  }
+                                                      AnotherStart onAnotherStart) {
   (void)fileSystem.createDirectories(lockFile.parent_path());
   Result<LockAttempt> attempt = fileSystem.tryLockFile(lockFile, std::to_string(currentProcessId()) + "\n");
-  if (!attempt) return std::make_unique<Alone>();  // no lock file to be had: run alone
-  if (attempt.value().held) {
-    return listen(std::move(std::move(attempt).value().held), address, socket, std::move(onAnotherStart));
+  if (!attempt) return std::make_unique<Alone>("no lock file: " + attempt.error().localizedDescription());
+  struct stat identity {};
+  if (::stat(lockFile.c_str(), &identity) != 0) {
+    return std::make_unique<Alone>(reason("cannot read the lock file " + lockFile.string(), errno),
+                                   std::move(std::move(attempt).value().held));
   }
-  if (address && askToFront(*address)) return nullptr;
-  return std::make_unique<Alone>();  // held, but no launcher answers: run rather than end without a word
+  if (!socketFolder) {
+    return std::make_unique<Alone>("no private folder for the launcher's socket",
+                                   std::move(std::move(attempt).value().held));
+  }
+  const Path socket = *socketFolder / socketName(identity);
+  if (attempt.value().held) {
+    return listen(std::move(std::move(attempt).value().held), socket, std::move(onAnotherStart));
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socket.native().size() < sizeof address.sun_path) {
+    std::memcpy(address.sun_path, socket.c_str(), socket.native().size() + 1);
+    if (askToFront(address)) return nullptr;
+  }
+  return std::make_unique<Alone>("another launcher holds " + lockFile.string() + " but did not answer at " +
+                                 socket.string());
+}
+
+std::optional<Path> privateSocketFolder(const std::optional<std::string>& runtimeDirectory, const Path& temporaryRoot) {
+  auto privateFolder = [](const Path& folder) {
+    struct stat st {};
+    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 077) == 0;
+  };
+  if (runtimeDirectory && !runtimeDirectory->empty() && Path(*runtimeDirectory).is_absolute() &&
+      privateFolder(*runtimeDirectory)) {
+    return Path(*runtimeDirectory);
+  }
+  const Path own = temporaryRoot / ("lanqi-launcher-" + std::to_string(::geteuid()));
+  (void)::mkdir(own.c_str(), 0700);
+  if (privateFolder(own)) return own;
+  return std::nullopt;
 }
 
 }  // namespace platform
