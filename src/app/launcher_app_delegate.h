@@ -27,9 +27,6 @@ struct LauncherEnvironment {
 // "生图：…\n生视频：…", the models the suite can call.
 std::string launcherModelSummary();
 
-// Lets tests read the two flags, which no control shows while they differ from it. Defined by tests only.
-struct LauncherAppDelegateProbe;
-
 class LauncherAppDelegate final : public platform::ui::ApplicationDelegate {
  public:
   // Creates the six controls with their initial titles and texts; the window is built later, at launch.
@@ -70,8 +67,6 @@ class LauncherAppDelegate final : public platform::ui::ApplicationDelegate {
   void stopBeforeRun(const std::string& status, const std::string& detail);
   void complete(const backend::RunOutcome& outcome, const std::string& action);
   void apply(const backend::BackendResult& payload, const std::string& action);
-
-  friend struct LauncherAppDelegateProbe;
 
   const LauncherEnvironment& environment_;
   std::unique_ptr<platform::ui::Window> window;

@@ -1,15 +1,11 @@
 // The backend layer: the result decoding, one run of a script with its progress line, and the interpreter probe.
-#include <gtest/gtest.h>
 #include <signal.h>
-
-#include <chrono>
-#include <fstream>
 
 #include "backend/backend_invoke.h"
 #include "backend/backend_result.h"
 #include "backend/progress_line.h"
 #include "backend/python_probe.h"
-#include "support/temp_dir.h"
+#include "support/test.h"
 
 namespace {
 
@@ -17,8 +13,6 @@ using backend::BackendResult;
 using backend::BundledPythonStatus;
 using Kind = BundledPythonStatus::Kind;
 using backend::LauncherInvokeError;
-using testing_support::TempDir;
-using testing_support::writeFile;
 
 const std::string kValid =
     R"({"ok":true,"code":"installed","status_text":"环境已安装","detail_text":"","show_install":false,)"

@@ -1,16 +1,9 @@
 // The platform layer against temporary folders: files, processes, text and the bundle.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <functional>
-#include <set>
-#include <thread>
 
 #include "platform/qt/plist.h"
 #include "platform/system/file_data.h"
@@ -19,17 +12,11 @@
 #include "platform/system/single_instance.h"
 #include "platform/system/text.h"
 #include "platform/system/unique_fd.h"
-#include "support/temp_dir.h"
+#include "support/test.h"
 
 namespace {
 
 using platform::InfoValue;
-using platform::Path;
-using testing_support::modeOf;
-using testing_support::readFile;
-using testing_support::TempDir;
-using testing_support::writeFile;
-using testing_support::writeScript;
 
 // This process's descriptors that a program it starts would inherit.
 std::set<std::string> inheritable() {
@@ -124,23 +111,19 @@ TEST(SingleInstance, EveryStartEndsAtTheFirstLauncherOrRunsWithinTwoSeconds) {
     Path sockets = dir / "sockets";
     if (std::string(row.firstAlone).find("longer") != std::string::npos) sockets /= std::string(90, 's');
     std::filesystem::create_directories(sockets);
-    std::filesystem::create_directories(dir / "data");
+    writeFile(lock, "4242\nLanqiLauncher\nanother-mac\n0b1c2d3e\n");  // from a home folder moved to a new machine
     std::filesystem::create_directory_symlink("data", dir / "home-link");
     writeFile(dir / "a-file", "");
-    writeFile(lock, "4242\nLanqiLauncher\nanother-mac\n0b1c2d3e\n");  // from a home folder moved to a new machine
     std::atomic<int> asked = 0;
     std::vector<std::function<void()>> unanswered;
-    auto first = platform::SingleInstance::claim(fs, lock, sockets, [&](std::function<void()> answer) {
+    const auto serve = [&](std::function<void()> answer) {  // on the listener's thread, one start at a time
       ++asked;
-      if (row.first == First::answersNever) {
-        unanswered.push_back(std::move(answer));  // the listener's thread calls this one at a time
-      } else {
-        answer();
-      }
-    });
+      row.first == First::answersNever ? unanswered.push_back(std::move(answer)) : answer();
+    };
+    auto first = platform::SingleInstance::claim(fs, lock, sockets, serve);
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->aloneBecause().find(row.firstAlone) != std::string::npos, true) << first->aloneBecause();
-    EXPECT_EQ(first->aloneBecause().empty(), row.firstAlone[0] == '\0');
+    const std::string& why = first->aloneBecause();
+    EXPECT_TRUE(row.firstAlone[0] ? why.find(row.firstAlone) != std::string::npos : why.empty()) << why;
     const std::vector<Path> made(std::filesystem::directory_iterator(sockets), {});
     std::unique_ptr<platform::HeldLock> heldByTest;
     platform::detail::UniqueFd deaf;
@@ -157,11 +140,7 @@ TEST(SingleInstance, EveryStartEndsAtTheFirstLauncherOrRunsWithinTwoSeconds) {
       ASSERT_TRUE(row.first != First::neverAccepts || ::listen(deaf.get(), 1) == 0);
       if (row.first == First::killedLeavingItsSocket) {
         deaf.reset();
-        first = platform::SingleInstance::claim(fs, lock, sockets, [&](std::function<void()> answer) {
-          ++asked;
-          answer();
-        });
-        ASSERT_TRUE(first);
+        first = platform::SingleInstance::claim(fs, lock, sockets, serve);
       } else {
         auto held = fs.tryLockFile(lock, "hung\n");
         ASSERT_TRUE(held.ok() && held.value().held);
@@ -185,9 +164,7 @@ TEST(SingleInstance, EveryStartEndsAtTheFirstLauncherOrRunsWithinTwoSeconds) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(late, 0);
     EXPECT_EQ(ended, row.ends ? starts : 0);
-    for (const std::string& why : reasons) {
-      EXPECT_TRUE(row.ends || why.find(row.alone) != std::string::npos) << why;
-    }
+    for (const std::string& why : reasons) EXPECT_TRUE(row.ends || why.find(row.alone) != std::string::npos) << why;
     EXPECT_EQ(asked, row.ends ? 1 : asked.load());
   }
 }
@@ -213,19 +190,18 @@ TEST(SingleInstance, ListensInAPrivateFolderAndNoDescriptorOutlivesExec) {
   }
   // $XDG_RUNTIME_DIR where it is private; else the user's own folder in the temporary one, never a folder that
   // others may write or that is not the user's.
-  std::filesystem::create_directories(dir / "runtime");
-  ::chmod((dir / "runtime").c_str(), 0700);
-  EXPECT_EQ(platform::privateSocketFolder((dir / "runtime").string(), dir / "tmp"), dir / "runtime");
+  const Path runtime = dir / "runtime", own = "lanqi-launcher-" + std::to_string(::geteuid());
+  std::filesystem::create_directories(runtime);
+  ::chmod(runtime.c_str(), 0700);
+  EXPECT_EQ(platform::privateSocketFolder(runtime.string(), dir / "tmp"), runtime);
   std::filesystem::create_directories(dir / "tmp");
-  ::chmod((dir / "runtime").c_str(), 0777);
-  EXPECT_EQ(platform::privateSocketFolder((dir / "runtime").string(), dir / "tmp"),
-            dir / "tmp" / ("lanqi-launcher-" + std::to_string(::geteuid())));
-  ::chmod((dir / "tmp" / ("lanqi-launcher-" + std::to_string(::geteuid()))).c_str(), 0777);
+  ::chmod(runtime.c_str(), 0777);
+  EXPECT_EQ(platform::privateSocketFolder(runtime.string(), dir / "tmp"), dir / "tmp" / own);
+  ::chmod((dir / "tmp" / own).c_str(), 0777);
   EXPECT_FALSE(platform::privateSocketFolder(std::nullopt, dir / "tmp"));
   std::filesystem::create_directories(dir / "tmp2");
-  std::filesystem::create_directory_symlink(dir / "runtime",
-                                            dir / "tmp2" / ("lanqi-launcher-" + std::to_string(::geteuid())));
-  ::chmod((dir / "runtime").c_str(), 0700);
+  std::filesystem::create_directory_symlink(runtime, dir / "tmp2" / own);
+  ::chmod(runtime.c_str(), 0700);
   EXPECT_FALSE(platform::privateSocketFolder("relative", dir / "tmp2"));
 }
 

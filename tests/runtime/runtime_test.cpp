@@ -1,14 +1,6 @@
 // The runtime layer against temporary bundles and roots: the target, the executable-bit repair and the sync.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <future>
-#include <map>
-#include <set>
-#include <thread>
 
 #include "runtime/executable_repair.h"
 #include "runtime/payload.h"
@@ -17,17 +9,12 @@
 #include "runtime/runtime_target.h"
 #include "runtime/sync_record.h"
 #include "support/faulty_file_system.h"
-#include "support/temp_dir.h"
+#include "support/test.h"
 
 namespace {
 
 using Operation = testing_support::FaultyFileSystem::Operation;
-using testing_support::modeOf;
-using testing_support::readFile;
 using testing_support::RuntimeWorld;
-using testing_support::TempDir;
-using testing_support::touch;
-using testing_support::writeFile;
 
 TEST(RuntimeTarget, HardwareNamesAreComparedWholeAfterTrimmingAndLowerCasing) {
   struct Row {
@@ -85,7 +72,7 @@ TEST(RepairExecutableBits, AnEntrySwappedInAfterTheWalkIsLeftAlone) {
     testing_support::FaultyFileSystem fs;
     writeFile(world / "outside/tool", "x", 0600);
     writeFile(world / "root/python/bin/sub/tool", "x", 0644);
-    fs.beforePermissions = [&](const platform::Path& tool) {
+    fs.before = [&](Operation, const platform::Path& tool) {
       if (std::string(swapped) == "folder") {  // the folder moves away and a link to outside takes its name
         if (std::filesystem::is_symlink(tool.parent_path())) return;
         std::filesystem::rename(tool.parent_path(), world / "root/python/bin/moved");
@@ -212,12 +199,12 @@ TEST(SyncEmbeddedRuntime, ReplacesEachEntryWholeAndLeavesOthersAlone) {
     const std::vector<platform::Path> leftovers = {root / ".replaced-python.old-1", root / ".replaced-1-7",
                                                    root / ("." + std::string(runtime::kSyncRecordName) + ".tmp-1")};
     for (const platform::Path& leftover : leftovers) writeFile(leftover / "lib/site.py", "left by a crash");
-    sync.faulty.beforeRename = [&](const platform::Path& from) {  // gone just before it is moved aside
-      if (from == root / "requirements.txt") std::filesystem::remove(from);
+    sync.faulty.before = [&](Operation operation, const platform::Path& from) {  // gone just before it is moved aside
+      if (operation == Operation::rename && from == root / "requirements.txt") std::filesystem::remove(from);
     };
 
     ASSERT_TRUE(sync.sync(sync.v2).ok());
-    sync.faulty.beforeRename = nullptr;
+    sync.faulty.before = nullptr;
     // Where the disk has room, what was replaced waits, set aside, for the run to end before it is removed.
     std::string setAside;
     for (const auto& entry : std::filesystem::directory_iterator(root)) {
@@ -319,7 +306,9 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     }
     if (change == "the app reached through another mount") sync.faulty.otherMount = sync.world.dir / "v2";
     if (change == "a power cut during the flush") {  // the flush never ends
-      sync.faulty.beforeFlush = [&] { sync.faulty.powerCut(root); };
+      sync.faulty.before = [&](Operation operation, auto&) {
+        if (operation == Operation::flush) sync.faulty.powerCut(root);
+      };
       sync.faulty.failAt(Operation::flush, 1);
     }
     const bool cut = change.starts_with("a power cut");

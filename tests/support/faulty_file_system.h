@@ -1,6 +1,6 @@
 // The real file layer, failing one chosen call: the Nth copy, rename (or exchange), permission change or flush, or
-// cut off by a power cut. Used to prove what a failure at each step leaves behind. `beforePermissions` runs just before
-// each permission change reaches the real layer, to change the world between walk and change.
+// cut off by a power cut. Used to prove what a failure at each step leaves behind. `before` runs as each of these calls
+// reaches the layer, to change the world between a walk and a step.
 #pragma once
 
 #include <sys/stat.h>
@@ -35,8 +35,7 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
 
   platform::Status copyTree(const platform::Path& from, const platform::Path& to,
                             const platform::CopyProgress& progress) override {
-    if (trips(Operation::copy)) return injected();
-    if (beforeCopy) beforeCopy(from);
+    if (trips(Operation::copy, from)) return injected();
     platform::Status copied = PosixFileSystem::copyTree(from, to, progress);
     if (auto files = PosixFileSystem::scan(to, platform::TreeState::still)) {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -63,8 +62,7 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
     ++boots_;
   }
   platform::Status flush(const platform::Path& root, const std::vector<platform::Path>& files) override {
-    if (beforeFlush) beforeFlush();
-    if (trips(Operation::flush)) return injected();
+    if (trips(Operation::flush, root)) return injected();
     platform::Status flushed = PosixFileSystem::flush(root, files);
     std::lock_guard<std::mutex> lock(mutex_);
     unflushed_.clear();
@@ -72,24 +70,21 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
   }
   std::string bootSession() const override { return "boot " + std::to_string(boots_); }
   platform::Status rename(const platform::Path& from, const platform::Path& to) override {
-    if (trips(Operation::rename)) return injected();
-    if (beforeRename) beforeRename(from);
+    if (trips(Operation::rename, from)) return injected();
     return PosixFileSystem::rename(from, to);
   }
   // An exchange counts as a rename: both put a piece in place.
   platform::Status exchange(const platform::Path& a, const platform::Path& b) override {
     if (withoutExchange) return platform::posixError(ENOTSUP, "no exchange here");
-    if (trips(Operation::rename)) return injected();
+    if (trips(Operation::rename, a)) return injected();
     return PosixFileSystem::exchange(a, b);
   }
   platform::Status setPermissions(const platform::Path& path, unsigned mode) override {
-    if (trips(Operation::setPermissions)) return injected();
-    if (beforePermissions) beforePermissions(path);
+    if (trips(Operation::setPermissions, path)) return injected();
     return PosixFileSystem::setPermissions(path, mode);
   }
   platform::Status setPermissionsAt(const platform::WalkEntry& entry, unsigned mode) override {
-    if (trips(Operation::setPermissions)) return injected();
-    if (beforePermissions) beforePermissions(entry.path);
+    if (trips(Operation::setPermissions, entry.path)) return injected();
     return PosixFileSystem::setPermissionsAt(entry, mode);
   }
 
@@ -108,17 +103,15 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
     return entries;
   }
 
-  std::function<void(const platform::Path&)> beforePermissions;
-  std::function<void(const platform::Path&)> beforeCopy;
-  std::function<void(const platform::Path&)> beforeRename;
-  std::function<void()> beforeFlush;
+  std::function<void(Operation, const platform::Path&)> before;
   platform::Path otherMount;
   // As on a system or file system that cannot exchange two entries in one step.
   bool withoutExchange = false;
 
  private:
-  // The sync copies on two threads.
-  bool trips(Operation operation) {
+  // Runs `before`, then tells whether this call fails. The sync copies on two threads.
+  bool trips(Operation operation, const platform::Path& path) {
+    if (before) before(operation, path);
     std::lock_guard<std::mutex> lock(mutex_);
     return ++counts_[operation] == nth_ && operation == operation_;
   }

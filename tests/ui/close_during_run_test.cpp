@@ -1,11 +1,8 @@
-#include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "platform/system/process.h"
-#include "support/temp_dir.h"
+#include "support/test.h"
 
 namespace {
 

@@ -13,13 +13,13 @@
 #include <QTranslator>
 
 #include <atomic>
+#include <future>
 #include <map>
 #include <thread>
 
 #include "runtime/sync_record.h"
 #include "ui/launcher_world.h"
 
-using app::LauncherAppDelegateProbe;
 using testing_support::LauncherWorld;
 
 namespace {
@@ -153,8 +153,6 @@ class LauncherWindowTest : public QObject {
       QCOMPARE(QStringList({state[0], state[1], state[3]}), QStringList({row.status, "systemRed", "check"}));
       QCOMPARE(testing_support::readFile(runs), std::string("run\n"));  // nothing ran
       QVERIFY2(QRegularExpression(row.detailPattern).match(state[2]).hasMatch(), qPrintable(state[2]));
-      QVERIFY(!LauncherAppDelegateProbe::desiredLaunchEnabled(*world.delegate) &&
-              !LauncherAppDelegateProbe::desiredInstallVisible(*world.delegate));
     }
   }
 
@@ -164,7 +162,8 @@ class LauncherWindowTest : public QObject {
     LauncherWorld world;
     world.launch();
     std::atomic<int> copies = 0;
-    world.files.fileSystem.beforeCopy = [&](const platform::Path&) {
+    world.files.fileSystem.before = [&](auto operation, auto&) {
+      if (operation != testing_support::FaultyFileSystem::Operation::copy) return;
       ++copies;
       std::this_thread::sleep_for(std::chrono::milliseconds(150));
     };
@@ -284,22 +283,18 @@ class LauncherWindowTest : public QObject {
     auto only = world.delegate->claimOnlyLauncher(lock, sockets);
     QVERIFY(only && only->aloneBecause().empty());
     auto laterStart = [&] {
-      return platform::SingleInstance::claim(world.files.context.fileSystem, lock, sockets, [](auto) {});
+      return std::async(std::launch::async, [&] {
+        return platform::SingleInstance::claim(world.files.context.fileSystem, lock, sockets, [](auto) {}) == nullptr;
+      });
     };
-    std::unique_ptr<platform::SingleInstance> whileHeld;
-    std::thread([&] { whileHeld = laterStart(); }).join();  // this thread, the window's, is held meanwhile
-    QVERIFY(whileHeld);
+    QVERIFY(!laterStart().get());  // this thread, the window's, is held meanwhile: the later start runs
     world.window()->showMinimized();
-    std::atomic<bool> ended = false;
-    std::thread later([&] { ended = laterStart() == nullptr; });
-    QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
-    later.join();
-    QVERIFY(!world.window()->isMinimized());
+    auto later = laterStart();
+    QTRY_VERIFY_WITH_TIMEOUT(later.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 5000);
+    QVERIFY(later.get() && !world.window()->isMinimized());
     QVERIFY(!std::filesystem::exists(world.files.dir / "launcher.log"));
-
     only.reset();
-    auto withoutFolder = world.delegate->claimOnlyLauncher(lock, std::nullopt);
-    QVERIFY(withoutFolder);
+    QVERIFY(world.delegate->claimOnlyLauncher(lock, std::nullopt));
     QVERIFY(QString::fromStdString(testing_support::readFile(world.files.dir / "launcher.log"))
                 .contains(QRegularExpression("^\\d{4}-.* start \\| one launcher at a time is off: no private folder "
                                              "for the launcher's socket\n$")));
@@ -377,13 +372,13 @@ class LauncherWindowTest : public QObject {
                            "echo '正在安装 3/12：torch' >&2; echo ' ' >&2\nwhile [ ! -e '" + release.string() +
                            "' ]; do sleep 0.02; done\ncat '" + (world.files.dir / "result.json").string() + "'");
     const platform::Path flushed = world.files.dir / "flushed";
-    world.files.fileSystem.beforeFlush = [&] {
-      while (!std::filesystem::exists(flushed)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    world.files.fileSystem.before = [&](auto operation, auto&) {
+      while (operation == testing_support::FaultyFileSystem::Operation::flush && !std::filesystem::exists(flushed))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     };
     testing_support::StallWatch stalls;
     QTest::mouseClick(world.button("installButton"), Qt::LeftButton);
     QCOMPARE(world.state(), QStringLiteral("正在安装环境，请稍候… | label | - |  | busy"));
-    QVERIFY(LauncherAppDelegateProbe::desiredInstallVisible(*world.delegate));  // busy leaves the flags alone
     QTRY_COMPARE_WITH_TIMEOUT(world.label("progressLabel")->text(), QStringLiteral("正在安装 3/12：torch"), 60000);
     QVERIFY2(stalls.longestMs() < testing_support::kHeldMs, qPrintable(QString::number(stalls.longestMs())));
     QVERIFY(rectInWindow(world.label("progressLabel")).width() > 100);

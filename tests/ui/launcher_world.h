@@ -15,13 +15,6 @@
 #include "app/launcher_app_delegate.h"
 #include "runtime/payload.h"
 
-namespace app {
-struct LauncherAppDelegateProbe {
-  static bool desiredLaunchEnabled(const LauncherAppDelegate& d) { return d.desiredLaunchEnabled; }
-  static bool desiredInstallVisible(const LauncherAppDelegate& d) { return d.desiredInstallVisible; }
-};
-}  // namespace app
-
 namespace testing_support {
 
 // A window thread held by work that belongs elsewhere (a copy, a flood of output laid out) stalls for seconds;
