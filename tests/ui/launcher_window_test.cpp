@@ -4,10 +4,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLibraryInfo>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
@@ -38,13 +40,58 @@ bool coreRowsWhole(LauncherWorld& world) {
     if (!previous.isNull() && previous.bottom() >= rect.top()) return false;
     previous = rect;
   }
-  return rectInWindow(world.widget("websiteLink")->parentWidget()).bottom() <= inside.bottom() - 20 + 1;
+  return rectInWindow(world.widget("websiteLink")->parentWidget()).bottom() == inside.bottom() - 20;
+}
+
+// Every label with a text and every button that shows lies whole inside the window, at least a line high, and
+// no two overlap: for a window in which no row gives way.
+bool everyTextWhole(LauncherWorld& world) {
+  QList<QRect> taken;
+  for (QWidget* widget : world.window()->findChildren<QWidget*>()) {
+    auto* label = qobject_cast<QLabel*>(widget);
+    if (!(label ? !label->text().isEmpty() : qobject_cast<QPushButton*>(widget) != nullptr)) continue;
+    if (!widget->isVisibleTo(world.window())) continue;
+    const QRect rect = rectInWindow(widget);
+    if (!world.window()->rect().contains(rect) || rect.height() < widget->fontMetrics().height()) return false;
+    for (const QRect& other : taken)
+      if (other.intersects(rect)) return false;
+    taken << rect;
+  }
+  return taken.size() >= 10;
+}
+
+// How many of `widget`'s drawn pixels inside `band` (all of it when empty) pass `test`, against the colour it
+// draws most, its background.
+template <class Test>
+int drawnPixels(QWidget* widget, QRect band, Test test) {
+  const QImage image = widget->grab().toImage();
+  std::map<QRgb, int> counts;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y)];
+  const QColor background(
+      std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first);
+  int found = 0;
+  band = band.isNull() ? image.rect() : band & image.rect();
+  for (int y = band.top(); y <= band.bottom(); ++y)
+    for (int x = band.left(); x <= band.right(); ++x) found += test(QColor(image.pixel(x, y)), background);
+  return found;
+}
+bool ink(const QColor& pixel, const QColor& background) {
+  return std::abs(pixel.red() - background.red()) + std::abs(pixel.green() - background.green()) +
+             std::abs(pixel.blue() - background.blue()) >
+         90;
 }
 
 }  // namespace
 
 class LauncherWindowTest : public QObject {
   Q_OBJECT
+
+ public slots:
+  void opened(const QUrl& url) { openedUrls << url; }
+
+ private:
+  QList<QUrl> openedUrls;
 
  private slots:
   // The window as built, with its accessible controls; each button runs the backend with its own action word.
@@ -269,6 +316,44 @@ class LauncherWindowTest : public QObject {
     QCOMPARE(first.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
     QVERIFY(second.clickAndWait("checkButton"));
     QCOMPARE(second.state(), QStringLiteral("环境正常 | systemGreen | - | check launch"));
+  }
+
+  // What the window draws is what it holds: the status in its colour, a two-line detail on two lines, one selected
+  // character highlighted, a spinner with spokes all round; the website opens on a left click only.
+  void theWindowDrawsWhatItHolds() {
+    LauncherWorld world;
+    world.setBackendResult(false, "broken", "环境异常", "第一行\n第二行", false, false);
+    world.setBackendScript("sleep 0.5; cat '" + (world.files.dir / "result.json").string() + "'");
+    world.launch();
+    QVERIFY(everyTextWhole(world) && coreRowsWhole(world));
+    QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);
+    QWidget* spinner = world.widget("activity");
+    const QRect top(0, 0, spinner->width(), spinner->height() / 2), bottom = top.translated(0, spinner->height() / 2);
+    QVERIFY(drawnPixels(spinner, top, ink) > 10 && drawnPixels(spinner, bottom, ink) > 10);
+    QVERIFY(world.waitUntilIdle());
+    QVERIFY(everyTextWhole(world));
+    QVERIFY(drawnPixels(world.label("statusLabel"), {}, [](const QColor& pixel, auto&) {
+              return pixel.red() > pixel.green() + 80 && pixel.red() > pixel.blue() + 80;
+            }) > 10);
+    QLabel* detail = world.label("detailLabel");
+    const int line = detail->fontMetrics().lineSpacing();
+    QVERIFY(detail->height() >= 2 * line);
+    QVERIFY(drawnPixels(detail, QRect(0, 0, detail->width(), line), ink) > 10 &&
+            drawnPixels(detail, QRect(0, line, detail->width(), line), ink) > 10);
+    const QColor highlight = detail->palette().color(QPalette::Highlight);
+    QTest::mousePress(detail, Qt::LeftButton, {}, QPoint(1, line / 2));
+    QMouseEvent move(QEvent::MouseMove, QPointF(detail->fontMetrics().horizontalAdvance("第") * 0.8, line / 2.0),
+                     detail->mapToGlobal(QPointF(0, 0)), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(detail, &move);
+    QVERIFY(drawnPixels(detail, {}, [&](const QColor& pixel, auto&) { return pixel == highlight; }) > 10);
+
+    QDesktopServices::setUrlHandler("https", this, "opened");
+    QDesktopServices::setUrlHandler("http", this, "opened");
+    for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton, Qt::LeftButton})
+      QTest::mouseClick(world.widget("websiteLink"), button);
+    QDesktopServices::unsetUrlHandler("https");
+    QDesktopServices::unsetUrlHandler("http");
+    QCOMPARE(openedUrls.size(), 1);
   }
 
   // A later start is answered only once this window's thread has brought the window to the front: while that
