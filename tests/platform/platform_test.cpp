@@ -109,7 +109,8 @@ TEST(SingleInstance, EveryStartEndsAtTheFirstLauncherOrRunsWithinTwoSeconds) {
     platform::PosixFileSystem fs;
     const Path lock = dir / "data/launcher.lock";
     Path sockets = dir / "sockets";
-    if (std::string(row.firstAlone).find("longer") != std::string::npos) sockets /= std::string(90, 's');
+    if (std::string(row.firstAlone).find("longer") != std::string::npos)  // a socket path of 108 bytes, one too many
+      sockets /= std::string(sizeof(sockaddr_un::sun_path) - 33 - sockets.native().size(), 's');
     std::filesystem::create_directories(sockets);
     writeFile(lock, "4242\nLanqiLauncher\nanother-mac\n0b1c2d3e\n");  // from a home folder moved to a new machine
     std::filesystem::create_directory_symlink("data", dir / "home-link");
@@ -187,6 +188,9 @@ TEST(SingleInstance, ListensInAPrivateFolderAndNoDescriptorOutlivesExec) {
     EXPECT_TRUE(later);  // never answered
     EXPECT_EQ(unanswered.size(), 1u);
     EXPECT_EQ(inheritable(), before);
+    // Another data folder's launcher listens on a socket of its own.
+    auto other = platform::SingleInstance::claim(fs, dir / "other/launcher.lock", sockets, [](auto) {});
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(*sockets), {}), 2);
   }
   // $XDG_RUNTIME_DIR where it is private; else the user's own folder in the temporary one, never a folder that
   // others may write or that is not the user's.

@@ -108,30 +108,25 @@ TEST(RuntimeLock, WaitsOutAShortHold) {
   EXPECT_TRUE(taken.value().held);
 }
 
-// Every entry below `root` with its kind, mode, link target and content, so two trees can be compared whole.
-std::set<std::string> snapshot(const platform::Path& root) {
-  std::set<std::string> entries;
-  const auto scanned = platform::PosixFileSystem().scan(root, platform::TreeState::still);
-  for (const platform::ScannedEntry& e : scanned.value()) {
-    const platform::Path path = root / e.relativePath;
-    entries.insert(e.relativePath + " " + std::to_string(e.identity.mode) +
-                   (e.kind == platform::EntryKind::symlink   ? " -> " + std::filesystem::read_symlink(path).string()
-                    : e.kind == platform::EntryKind::regular ? " = " + readFile(path)
-                                                             : ""));
-  }
-  return entries;
-}
-
-// Every file and link below the seven entries with its inode and change time: what a program running from
-// the runtime, or the system's per-file verification, would see change.
-std::map<std::string, std::string> identities(const platform::Path& root) {
+// Every entry below `root` with its mode, link target and content, so two trees can be compared whole; or, with
+// `identity`, every file and link below the seven entries with its inode and change time: what a program running
+// from the runtime, or the system's per-file verification, would see change.
+std::map<std::string, std::string> scanned(const platform::Path& root, bool identity = false) {
   std::map<std::string, std::string> found;
-  for (const auto& entry : runtime::kCopyPlan) {
-    const auto scanned = platform::PosixFileSystem().scan(root / entry.name, platform::TreeState::still);
-    for (const platform::ScannedEntry& file : scanned.value())
-      if (file.kind != platform::EntryKind::directory)
-        found[entry.name + (file.relativePath.empty() ? "" : "/" + file.relativePath)] =
-            std::to_string(file.identity.inode) + "/" + std::to_string(file.identity.changedNs);
+  const auto entries = platform::PosixFileSystem().scan(root, platform::TreeState::still);
+  for (const platform::ScannedEntry& e : entries.value()) {
+    const std::string top = e.relativePath.substr(0, e.relativePath.find('/'));
+    const bool seven = std::any_of(std::begin(runtime::kCopyPlan), std::end(runtime::kCopyPlan),
+                                   [&](const auto& entry) { return entry.name == top; });
+    if (identity && seven && e.kind != platform::EntryKind::directory) {
+      found[e.relativePath] = std::to_string(e.identity.inode) + "/" + std::to_string(e.identity.changedNs);
+    } else if (!identity) {
+      found[e.relativePath] = std::to_string(e.identity.mode) +
+                              (e.kind == platform::EntryKind::symlink
+                                   ? " -> " + std::filesystem::read_symlink(root / e.relativePath).string()
+                               : e.kind == platform::EntryKind::regular ? " = " + readFile(root / e.relativePath)
+                                                                        : "");
+    }
   }
   return found;
 }
@@ -141,7 +136,7 @@ struct SyncWorld {
   RuntimeWorld world;
   testing_support::FaultyFileSystem& faulty = world.fileSystem;
   runtime::RuntimeContext v2{faulty, world.dir / "v2", world.support};
-  std::set<std::string> cleanV2;
+  std::map<std::string, std::string> cleanV2;
 
   SyncWorld() {
     testing_support::writePayloads(world.dir / "v2", "v2");
@@ -157,13 +152,13 @@ struct SyncWorld {
   }
   // The root as the next press sees it once the run has removed what the sync moved aside, without the
   // sync's record and the user's data beside the seven.
-  std::set<std::string> settled(const platform::Path& root) {
+  std::map<std::string, std::string> settled(const platform::Path& root) {
     EXPECT_EQ(runtime::removeLeftovers(world.fileSystem, root), 0);
     std::filesystem::remove_all(root / "venv");
     std::filesystem::remove(root / runtime::kSyncRecordName);
-    return snapshot(root);
+    return scanned(root);
   }
-  std::set<std::string> settled() { return settled(world.root); }
+  std::map<std::string, std::string> settled() { return settled(world.root); }
   // "v1", "v2" or "absent" for each entry of the plan in its order, read from a file only a complete copy holds.
   std::string versions() {
     std::string all;
@@ -316,7 +311,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       EXPECT_EQ(runtime::flushRuntime(sync.faulty, root).ok(), change == "a power cut after the flush");
     }
     if (cut && change != "a power cut during the flush") sync.faulty.powerCut(root);
-    const std::map<std::string, std::string> before = identities(root);
+    const std::map<std::string, std::string> before = scanned(root, true);
     // The record's inode, 0 while there is none: a record made anew may get the inode number of one removed.
     auto recordInode = [&] {
       struct stat st;
@@ -329,7 +324,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     ASSERT_TRUE(report.ok()) << change;
     // Every record stands unflushed but one: the flushed one that stays.
     EXPECT_EQ(report.value().flushPending, change != "a power cut after the flush") << change;
-    const std::map<std::string, std::string> after = identities(root);
+    const std::map<std::string, std::string> after = scanned(root, true);
     std::set<std::string> copied;
     for (const auto& [path, identity] : after) {
       auto was = before.find(path);
@@ -348,7 +343,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     sync.faulty.countAnew();
     ASSERT_TRUE(sync.sync(context).ok()) << change;
     EXPECT_EQ(sync.faulty.calls(Operation::copy), 0) << change;
-    EXPECT_EQ(identities(root), after) << change;
+    EXPECT_EQ(scanned(root, true), after) << change;
     EXPECT_EQ(recordInode(), recordBefore) << change;
     if (change == "a bundle file rewritten in place, same size and time") {
       EXPECT_EQ(readFile(root / site), "# v3");
@@ -419,13 +414,13 @@ TEST(SyncEmbeddedRuntime, AProgramWritingIntoTheRuntimeNeverBreaksAPress) {
     std::filesystem::remove(churn / ("new-" + std::to_string((i + 32) % 64)), ignored);
   });
   for (int press = 0; press < 50; ++press) {
-    const std::map<std::string, std::string> before = identities(root);
+    const std::map<std::string, std::string> before = scanned(root, true);
     auto status = sync.sync(sync.v2);
     if (status.ok()) continue;
     EXPECT_EQ(status.error().code(), ENOENT) << status.error().localizedDescription();
     EXPECT_NE(status.error().localizedDescription().find("无法读取“" + churn.string() + "/new-"), std::string::npos)
         << status.error().localizedDescription();
-    EXPECT_EQ(identities(root), before) << press;
+    EXPECT_EQ(scanned(root, true), before) << press;
   }
 }
 

@@ -99,8 +99,7 @@ class LauncherWindowTest : public QObject {
     LauncherWorld world;
     const platform::Path actions = world.files.dir / "actions";
     world.setBackendResult(false, "", "需要安装", "", true, true);
-    world.setBackendScript("echo \"$1\" >> '" + actions.string() + "'\ncat '" +
-                           (world.files.dir / "result.json").string() + "'");
+    world.setBackendPrelude("echo \"$1\" >> '" + actions.string() + "'");
     world.launch();
     QWidget* window = world.window();
     QCOMPARE(window->windowTitle(), QStringLiteral("岚栖启动器"));
@@ -173,8 +172,7 @@ class LauncherWindowTest : public QObject {
       world.launch();
       world.setBackendResult(false, "", "需要安装", "", true, true);  // a failure takes install and launch back
       const platform::Path runs = world.files.dir / "runs";
-      world.setBackendScript("echo run >> '" + runs.string() + "'\ncat '" + (world.files.dir / "result.json").string() +
-                             "'");
+      world.setBackendPrelude("echo run >> '" + runs.string() + "'");
       QVERIFY(world.clickAndWait("checkButton"));
       const std::string breakage = row.breakage;
       platform::Path arm = world.files.resources / "runtime/macos-arm64";
@@ -298,10 +296,8 @@ class LauncherWindowTest : public QObject {
     second.environment.runtime.applicationSupportDirectory = first.files.support;
     first.environment.runtime.launcherPath = "/Applications/其他启动器.app/Contents/MacOS/LanqiLauncher";
     const platform::Path release = first.files.dir / "release", runs = second.files.dir / "runs";
-    first.setBackendScript("while [ ! -e '" + release.string() + "' ]; do sleep 0.02; done\ncat '" +
-                           (first.files.dir / "result.json").string() + "'");
-    second.setBackendScript("echo run >> '" + runs.string() + "'\ncat '" + (second.files.dir / "result.json").string() +
-                            "'");
+    first.setBackendPrelude("while [ ! -e '" + release.string() + "' ]; do sleep 0.02; done");
+    second.setBackendPrelude("echo run >> '" + runs.string() + "'");
     const platform::Path root = first.files.root;
     first.launch();
     second.launch();
@@ -323,7 +319,7 @@ class LauncherWindowTest : public QObject {
   void theWindowDrawsWhatItHolds() {
     LauncherWorld world;
     world.setBackendResult(false, "broken", "环境异常", "第一行\n第二行", false, false);
-    world.setBackendScript("sleep 0.5; cat '" + (world.files.dir / "result.json").string() + "'");
+    world.setBackendPrelude("sleep 0.5");
     world.launch();
     QVERIFY(everyTextWhole(world) && coreRowsWhole(world));
     QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);
@@ -453,9 +449,9 @@ class LauncherWindowTest : public QObject {
     world.launch();
     QVERIFY(world.clickAndWait("checkButton"));
     world.setBackendResult(true, "installed", "安装完成", "", false, true);
-    world.setBackendScript("echo run >> '" + runs.string() + "'\nyes '正在下载 wheel' | head -n 1000000 >&2\n" +
-                           "echo '正在安装 3/12：torch' >&2; echo ' ' >&2\nwhile [ ! -e '" + release.string() +
-                           "' ]; do sleep 0.02; done\ncat '" + (world.files.dir / "result.json").string() + "'");
+    world.setBackendPrelude("echo run >> '" + runs.string() + "'\nyes '正在下载 wheel' | head -n 1000000 >&2\n" +
+                            "echo '正在安装 3/12：torch' >&2; echo ' ' >&2\nwhile [ ! -e '" + release.string() +
+                            "' ]; do sleep 0.02; done");
     const platform::Path flushed = world.files.dir / "flushed";
     world.files.fileSystem.before = [&](auto operation, auto&) {
       while (operation == testing_support::FaultyFileSystem::Operation::flush && !std::filesystem::exists(flushed))

@@ -27,6 +27,10 @@ void LauncherWorld::setBackendScript(const std::string& shellBody) {
   writeFile(files.resources / "runtime/common/scripts/launcher_backend.py", shellBody + "\n", 0644);
 }
 
+void LauncherWorld::setBackendPrelude(const std::string& shell) {
+  setBackendScript(shell + "\ncat '" + (files.dir / "result.json").string() + "'");
+}
+
 void LauncherWorld::setBackendResult(bool ok, const std::string& code, const std::string& status,
                                      const std::string& detail, bool showInstall, bool enableLaunch,
                                      const std::string& targetUrl) {
@@ -38,7 +42,7 @@ void LauncherWorld::setBackendResult(bool ok, const std::string& code, const std
                            {"enable_launch", enableLaunch},
                            {"target_url", targetUrl}};
   writeFile(files.dir / "result.json", result.dump());
-  setBackendScript("cat '" + (files.dir / "result.json").string() + "'");
+  setBackendPrelude(":");
 }
 
 void LauncherWorld::launch() {

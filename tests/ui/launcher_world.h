@@ -56,6 +56,8 @@ class LauncherWorld {
 
   // Replaces the backend script in the bundle payload (it is copied on the next press).
   void setBackendScript(const std::string& shellBody);
+  // A backend that runs `shell` first, then prints the result set last.
+  void setBackendPrelude(const std::string& shell);
   // A backend that prints this JSON result.
   void setBackendResult(bool ok, const std::string& code, const std::string& status, const std::string& detail,
                         bool showInstall, bool enableLaunch, const std::string& targetUrl = "");

@@ -125,16 +125,21 @@ bool askToFront(const sockaddr_un& address) {
   for (;;) {
     Fd client(makeSocket(true));
     if (!client.valid()) return false;
-    int connected = ::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    if (connected != 0 && errno == EINPROGRESS && waitFor(client.get(), POLLOUT, kAnswerMs)) {
-      int error = 0;
-      socklen_t size = sizeof error;
-      connected = ::getsockopt(client.get(), SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0 ? 0 : -1;
-    }
+    // A local socket connects at once or not at all: nobody listens, or the queue is full.
+    const int connected = ::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
     if (connected == 0) return sendAll(client.get(), kRequest) && receive(client.get(), kAnswerMs);
     if (std::chrono::steady_clock::now() >= giveUp) return false;  // nobody listens, or a queue that stays full
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+}
+
+// The address of the socket at `path`; none when the path is longer than a socket's may be.
+std::optional<sockaddr_un> addressOf(const Path& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.native().size() >= sizeof address.sun_path) return std::nullopt;
+  std::memcpy(address.sun_path, path.c_str(), path.native().size() + 1);
+  return address;
 }
 
 // This process runs on its own: it holds the lock, or nothing at all.
@@ -198,16 +203,14 @@ std::string reason(const std::string& what, int error) { return what + ": " + st
 // the lock. Without a place to listen, holds the lock alone and says why.
 std::unique_ptr<SingleInstance> listen(std::unique_ptr<HeldLock> lock, const Path& socket,
                                        SingleInstance::AnotherStart onAnotherStart) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socket.native().size() >= sizeof address.sun_path) {
+  const std::optional<sockaddr_un> address = addressOf(socket);
+  if (!address) {
     return std::make_unique<Alone>("the socket path " + socket.string() + " is longer than a socket allows",
                                    std::move(lock));
   }
-  std::memcpy(address.sun_path, socket.c_str(), socket.native().size() + 1);
   (void)::unlink(socket.c_str());
   Fd server(makeSocket(false));
-  if (!server.valid() || ::bind(server.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+  if (!server.valid() || ::bind(server.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
       ::listen(server.get(), 8) != 0) {
     return std::make_unique<Alone>(reason("cannot listen at " + socket.string(), errno), std::move(lock));
   }
@@ -242,12 +245,7 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(FileSystem& fileSystem, co
   if (attempt.value().held) {
     return listen(std::move(std::move(attempt).value().held), socket, std::move(onAnotherStart));
   }
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socket.native().size() < sizeof address.sun_path) {
-    std::memcpy(address.sun_path, socket.c_str(), socket.native().size() + 1);
-    if (askToFront(address)) return nullptr;
-  }
+  if (const std::optional<sockaddr_un> address = addressOf(socket); address && askToFront(*address)) return nullptr;
   return std::make_unique<Alone>("another launcher holds " + lockFile.string() + " but did not answer at " +
                                  socket.string());
 }
