@@ -78,7 +78,8 @@ TEST_F(FileSystem, ABusyTreeIsScannedAsItNowIsAndAStillOneFailsOnAVanishedName) 
 // One launcher per user, whatever the first is doing or left behind: a later start either brings the first to
 // the front and ends, or runs on its own within about 2 s, and a start that runs alone though a first exists
 // says why. Each row is one way a start meets the first launcher.
-TEST(SingleInstance, EveryStartEndsAtTheFirstLauncherOrRunsWithinTwoSeconds) {
+using SingleInstance = FileSystem;
+TEST_F(SingleInstance, EveryStartEndsAtTheFirstLauncherOrRunsWithinTwoSeconds) {
   enum class First { answers, answersNever, killedLeavingItsSocket, hungHoldingTheLock, neverAccepts };
   struct Row {
     const char* name;
@@ -105,16 +106,15 @@ TEST(SingleInstance, EveryStartEndsAtTheFirstLauncherOrRunsWithinTwoSeconds) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    TempDir dir;
-    platform::PosixFileSystem fs;
-    const Path lock = dir / "data/launcher.lock";
-    Path sockets = dir / "sockets";
+    const Path home = dir / std::to_string(&row - rows);
+    const Path lock = home / "data/launcher.lock";
+    Path sockets = home / "sockets";
     if (std::string(row.firstAlone).find("longer") != std::string::npos)  // a socket path of 108 bytes, one too many
       sockets /= std::string(sizeof(sockaddr_un::sun_path) - 33 - sockets.native().size(), 's');
     std::filesystem::create_directories(sockets);
     writeFile(lock, "4242\nLanqiLauncher\nanother-mac\n0b1c2d3e\n");  // from a home folder moved to a new machine
-    std::filesystem::create_directory_symlink("data", dir / "home-link");
-    writeFile(dir / "a-file", "");
+    std::filesystem::create_directory_symlink("data", home / "home-link");
+    writeFile(home / "a-file", "");
     std::atomic<int> asked = 0;
     std::vector<std::function<void()>> unanswered;
     const auto serve = [&](std::function<void()> answer) {  // on the listener's thread, one start at a time
@@ -156,8 +156,9 @@ TEST(SingleInstance, EveryStartEndsAtTheFirstLauncherOrRunsWithinTwoSeconds) {
     for (int i = 0; i < starts; ++i) {
       threads.emplace_back([&, i] {
         const auto began = std::chrono::steady_clock::now();
-        auto later = platform::SingleInstance::claim(
-            fs, dir / row.lock, row.socketFolder ? std::optional(sockets) : std::nullopt, [](std::function<void()>) {});
+        auto later = platform::SingleInstance::claim(fs, home / row.lock,
+                                                     row.socketFolder ? std::optional(sockets) : std::nullopt,
+                                                     [](std::function<void()>) {});
         late += std::chrono::steady_clock::now() - began > std::chrono::milliseconds(2500);
         later ? (void)(reasons[i] = later->aloneBecause()) : (void)++ended;
       });
@@ -172,9 +173,7 @@ TEST(SingleInstance, EveryStartEndsAtTheFirstLauncherOrRunsWithinTwoSeconds) {
 
 // No descriptor of the listener, nor of a start it has not yet answered, reaches a program the launcher starts;
 // the socket's folder is the user's private one, never the shared temporary folder.
-TEST(SingleInstance, ListensInAPrivateFolderAndNoDescriptorOutlivesExec) {
-  TempDir dir;
-  platform::PosixFileSystem fs;
+TEST_F(SingleInstance, ListensInAPrivateFolderAndNoDescriptorOutlivesExec) {
   const std::set<std::string> before = inheritable();
   std::vector<std::function<void()>> unanswered;
   {
@@ -339,8 +338,8 @@ TEST(Trim, RemovesThePlatformWhitespaceAndNewlineSetAtBothEndsOnly) {
   EXPECT_EQ(platform::trimWhitespaceAndNewlines("\u200Bx\uFEFF"), "\u200Bx\uFEFF");
 }
 
-TEST(Bundle, ReadsTopLevelValuesOfAnXmlPropertyList) {
-  TempDir dir;
+using Bundle = FileSystem;
+TEST_F(Bundle, ReadsTopLevelValuesOfAnXmlPropertyList) {
   writeFile(dir / "Info.plist",
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
             "<key>Nested</key><dict><key>Version</key><string>9.9.9</string></dict>"

@@ -36,24 +36,23 @@ TEST(RepairExecutableBits, SetsToolsTo0755AndNothingElse) {
   platform::PosixFileSystem fs;
   const platform::Path root = world / "root";
   EXPECT_TRUE(runtime::repairManagedRuntimeExecutables(fs, root).ok());  // no tool folders: no failure
-  writeFile(root / "python/bin/python3.11", "x", 0644);
-  writeFile(root / "python/bin/.hidden", "x", 0700);
-  writeFile(root / "python/bin/sub/deeper/tool", "x", 0600);
-  writeFile(root / "python/lib/module.py", "x", 0644);
-  writeFile(root / "elsewhere.txt", "x", 0640);
+  struct File {
+    const char* name;
+    unsigned mode, repaired;
+  };
+  const File files[] = {{"python/bin/python3.11", 0644, 0755},
+                        {"python/bin/.hidden", 0700, 0755},
+                        {"python/bin/sub/deeper/tool", 0600, 0755},
+                        {"python/lib/module.py", 0644, 0644},
+                        {"elsewhere.txt", 0640, 0640},
+                        {"../system/bin/setuid-tool", 04755, 04755}};
+  for (const File& file : files) writeFile(root / file.name, "x", file.mode);
   std::filesystem::create_symlink("../../elsewhere.txt", root / "python/bin/link");
   ::chmod((root / "python/bin/sub").c_str(), 0750);
-  writeFile(world / "system/bin/setuid-tool", "x", 04755);
   std::filesystem::create_directory_symlink(world / "system", root / "ffmpeg");  // ffmpeg/bin lies outside
   ASSERT_TRUE(runtime::repairManagedRuntimeExecutables(fs, root).ok());
-  for (auto [name, mode] : {std::pair{"python/bin/python3.11", 0755},
-                            {"python/bin/.hidden", 0755},
-                            {"python/bin/sub/deeper/tool", 0755},
-                            {"python/bin/sub", 0750},
-                            {"python/lib/module.py", 0644},
-                            {"elsewhere.txt", 0640},
-                            {"../system/bin/setuid-tool", 04755}})
-    EXPECT_EQ(modeOf(root / name), mode) << name;
+  for (const File& file : files) EXPECT_EQ(modeOf(root / file.name), file.repaired) << file.name;
+  EXPECT_EQ(modeOf(root / "python/bin/sub"), 0750u);
 
   // A tool folder linked to a place inside the root is walked.
   std::filesystem::remove_all(root / "python/bin");
