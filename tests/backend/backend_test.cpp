@@ -50,6 +50,7 @@ TEST(DecodeBackendResult, RejectsWhatTheContractForbids) {
        "无法读取后端输出：成员“target_url”为 null，应为字符串。"},
       {"missing url", replaced(kValid, ",\"target_url\":\"http://127.0.0.1:8188\"", ""), backend::kValueNotFoundCode,
        "无法读取后端输出：缺少成员“target_url”。"},
+      {"NUL at the very end", kValid + std::string(1, '\0'), backend::kDataCorruptedCode, ""},
       {"NUL after the object", kValid + std::string("\0{}", 3), backend::kDataCorruptedCode,
        "无法读取后端输出：第 " + std::to_string(kValid.size() + 1) + " 个字节处不是有效的 JSON。"},
       {"NUL between members", replaced(kValid, ",\"code\"", std::string("\0,\"code\"", 8)), backend::kDataCorruptedCode,

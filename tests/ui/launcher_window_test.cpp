@@ -194,6 +194,8 @@ class LauncherWindowTest : public QObject {
         std::filesystem::remove(world.files.resources / "runtime/common/scripts/launcher_backend.py");
 
       QVERIFY(world.clickAndWait("checkButton"));
+      for (const auto& entry : std::filesystem::directory_iterator(world.files.root))  // nothing left set aside
+        QVERIFY(!entry.path().filename().string().starts_with(runtime::kReplacedEntryPrefix));
       const QStringList state = world.state().split(" | ");
       QCOMPARE(QStringList({state[0], state[1], state[3]}), QStringList({row.status, "systemRed", "check"}));
       QCOMPARE(testing_support::readFile(runs), std::string("run\n"));  // nothing ran
