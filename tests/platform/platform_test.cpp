@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/qt/plist.h"
+#include "platform/qt/standard_paths.h"
 #include "platform/system/file_data.h"
 #include "platform/system/fs.h"
 #include "platform/system/process.h"
@@ -206,6 +207,8 @@ TEST_F(SingleInstance, ListensInAPrivateFolderAndNoDescriptorOutlivesExec) {
   std::filesystem::create_directory_symlink(runtime, dir / "tmp2" / own);
   ::chmod(runtime.c_str(), 0700);
   EXPECT_FALSE(platform::privateSocketFolder("relative", dir / "tmp2"));
+  // The log's folder, as the system names it here, is never a path relative to wherever the launcher started.
+  EXPECT_TRUE(platform::userLogDirectory() && platform::userLogDirectory()->is_absolute());
 }
 
 TEST_F(FileSystem, CopyTreeKeepsLinksModesAndTimesAndRefusesToOverwrite) {
