@@ -1,7 +1,9 @@
 // The platform layer against temporary folders: files, processes, text and the bundle.
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 
+#include <csignal>
 #include <cstring>
 #include <functional>
 
@@ -64,16 +66,19 @@ TEST_F(FileSystem, ABusyTreeIsScannedAsItNowIsAndAStillOneFailsOnAVanishedName) 
     i % 3 == 0 ? (void)std::filesystem::create_directories(name / "sub", ignored)  // a folder with a folder in it
                : testing_support::touch(name);
   });
-  int busyFailures = 0, otherFailures = 0;
+  int busyFailures = 0, otherFailures = 0, stillVanished = 0;
   for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
        std::chrono::steady_clock::now() < until;) {
     auto busy = fs.scan(dir / "tree", platform::TreeState::busy);
     busyFailures += !busy.ok() || busy.value().size() < 10;  // the tree, "stays" and its eight files at least
     auto still = fs.scan(dir / "tree", platform::TreeState::still);
     otherFailures += !still.ok() && still.error().code() != ENOENT;
+    stillVanished +=
+        !still.ok() && still.error().localizedDescription().find("的属性") != std::string::npos;  // a name gone
   }
   EXPECT_EQ(busyFailures, 0);
   EXPECT_EQ(otherFailures, 0);
+  EXPECT_GT(stillVanished, 0);  // the app's own payload is never taken as whole while a name of it is gone
 }
 
 // One launcher per user, whatever the first is doing or left behind: a later start either brings the first to
@@ -191,6 +196,17 @@ TEST_F(SingleInstance, ListensInAPrivateFolderAndNoDescriptorOutlivesExec) {
     // Another data folder's launcher listens on a socket of its own.
     auto other = platform::SingleInstance::claim(fs, dir / "other/launcher.lock", sockets, [](auto) {});
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(*sockets), {}), 2);
+  }
+  {  // A signal that interrupts the listener's wait (a program the launcher started ending, say) does not stop it.
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};
+    ::sigaction(SIGUSR1, &quiet, nullptr);
+    auto first = platform::SingleInstance::claim(fs, dir / "signalled.lock", dir.path(), [](auto answer) { answer(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the listener waits by now
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+      ::syscall(SYS_tgkill, ::getpid(), std::stoi(task.path().filename().string()), SIGUSR1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(platform::SingleInstance::claim(fs, dir / "signalled.lock", dir.path(), [](auto) {}));
   }
   // $XDG_RUNTIME_DIR where it is private; else the user's own folder in the temporary one, never a folder that
   // others may write or that is not the user's.
