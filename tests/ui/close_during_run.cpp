@@ -37,5 +37,6 @@ int main(int argc, char** argv) {
   });
   watch->start(10);
   application.run();
+  only.reset();  // its socket goes with it: the real socket folder keeps nothing of a test's
   platform::ui::endProcess(0);
 }
