@@ -49,6 +49,7 @@ std::string formatPressRecord(const PressRecord& record) {
     line += ", sync: " + std::to_string(sync.entriesKept) + " kept, " + std::to_string(sync.entriesReplaced) +
             " replaced, " + std::to_string(sync.filesCopied) + " files (" + std::to_string(sync.bytesCopied) +
             " bytes) copied" + (sync.recordTrusted ? "" : ", no usable record");
+    for (const std::string& mount : sync.mountsLeft) line += ", a drive mounted at " + oneLine(mount, kLogTextBytes) + " left in place";
   }
   if (record.flushFailure) line += ", not flushed: " + oneLine(*record.flushFailure, kLogTextBytes);
   if (record.preflightFailure) return line + " | stopped: " + oneLine(*record.preflightFailure, kLogTextBytes) + "\n";

@@ -62,15 +62,27 @@ struct EntryPlan {
     // Each file and link of the piece (below it, "" for the piece itself) as the bundle's tree was read.
     std::vector<std::pair<std::string, platform::FileIdentity>> files;
   };
-  std::vector<Piece> copies;          // copied whole and swapped in
-  std::vector<std::string> removals;  // not in the bundle: moved out
-  std::vector<RecordedFile*> kept;    // proven unchanged: the record's lines, in order
-  std::uint64_t bytes = 0;            // to copy
+  std::vector<Piece> copies;           // copied whole and swapped in
+  std::vector<std::string> removals;   // not in the bundle: moved out
+  std::vector<RecordedFile*> kept;     // proven unchanged: the record's lines, in order
+  std::vector<std::string> mounts;     // drives mounted where the bundle has nothing: left where they are
+  std::optional<std::string> blocked;  // a drive mounted where a piece of the bundle has to go
+  std::uint64_t bytes = 0;             // to copy
 };
+
+// The first mount point below the folder at `at` in `tree`, if any.
+const ScannedEntry* mountBelow(const std::vector<ScannedEntry>& tree, size_t at) {
+  for (size_t k = at + 1; k < tree.size() && platform::isBelow(tree[k].relativePath, tree[at].relativePath); ++k) {
+    if (tree[k].mountPoint) return &tree[k];
+  }
+  return nullptr;
+}
 
 // Walks the two trees side by side (a scan lists both in the same order) and decides, entry by entry, what
 // stays, what is copied whole and what goes. Below a piece that is copied or removed whole nothing more is
-// looked at.
+// looked at. A drive mounted in the runtime root is not ours: nothing below it is looked at, moved or removed; a
+// folder that leads to one is emptied of everything else rather than removed, and one that is in the way of the
+// bundle blocks the entry.
 EntryPlan planEntry(const char* name, const std::vector<ScannedEntry>& source,
                     const std::vector<ScannedEntry>& existing, std::span<RecordedFile> recorded) {
   EntryPlan plan;
@@ -85,12 +97,23 @@ EntryPlan planEntry(const char* name, const std::vector<ScannedEntry>& source,
                                              : platform::comparePaths(source[i].relativePath, existing[j].relativePath);
     if (order > 0) {  // only in the runtime root
       const std::string& relative = existing[j].relativePath;
-      plan.removals.push_back(joined(name, relative));
-      skipBelow(existing, ++j, relative);
+      if (existing[j].mountPoint) {
+        plan.mounts.push_back(joined(name, relative));
+        ++j;
+      } else if (mountBelow(existing, j)) {
+        ++j;  // the folder stays for the drive in it; everything else in it goes, name by name
+      } else {
+        plan.removals.push_back(joined(name, relative));
+        skipBelow(existing, ++j, relative);
+      }
       continue;
     }
     const ScannedEntry& entry = source[i];
     const ScannedEntry* copy = order == 0 ? &existing[j] : nullptr;
+    if (copy && copy->mountPoint) {
+      plan.blocked = joined(name, copy->relativePath);
+      return plan;
+    }
     if (entry.kind == EntryKind::directory) {
       // A folder is kept when a folder with the same permissions stands there; its contents are compared next.
       if (copy && copy->kind == EntryKind::directory && copy->identity.mode == entry.identity.mode) {
@@ -109,7 +132,11 @@ EntryPlan planEntry(const char* name, const std::vector<ScannedEntry>& source,
         continue;
       }
     }
-    // Copied whole: the entry with everything below it.
+    // Copied whole: the entry with everything below it, unless that would move a drive mounted below it.
+    if (const ScannedEntry* mount = copy ? mountBelow(existing, j) : nullptr) {
+      plan.blocked = joined(name, mount->relativePath);
+      return plan;
+    }
     EntryPlan::Piece piece{joined(name, entry.relativePath), {}, entry.kind == EntryKind::directory, {}};
     const std::string& folder = entry.relativePath;
     const size_t first = i;
@@ -129,7 +156,7 @@ EntryPlan planEntry(const char* name, const std::vector<ScannedEntry>& source,
 // Makes the plan of an entry in which no file stays one piece: the whole entry.
 void wholeWhereNothingStays(EntryPlan& plan, const char* name, const platform::Path& sourceEntry,
                             const std::vector<ScannedEntry>& source) {
-  if (!plan.kept.empty() || (plan.copies.size() <= 1 && plan.removals.empty())) return;
+  if (!plan.kept.empty() || !plan.mounts.empty() || (plan.copies.size() <= 1 && plan.removals.empty())) return;
   EntryPlan::Piece whole{name, sourceEntry, true, {}};
   for (const ScannedEntry& entry : source) {
     if (entry.kind != EntryKind::directory) whole.files.emplace_back(entry.relativePath, entry.identity);
@@ -397,6 +424,10 @@ platform::Status planSync(platform::FileSystem& fileSystem, const Payloads& payl
     if (!existing) return existing.error();
     plan.entries.push_back(planEntry(kCopyPlan[k].name, bundle.value(), existing.value(),
                                      record ? recordedEntry(*record, kCopyPlan[k].name) : std::span<RecordedFile>()));
+    if (const std::optional<std::string>& mount = plan.entries.back().blocked) {
+      return platform::posixError(EBUSY, "“" + (destination / *mount).string() +
+                                             "”处挂载着另一个文件系统，运行环境的文件无法放入，启动器也不会移动它");
+    }
     plan.bytes += plan.entries.back().bytes;
     plan.keptFiles += plan.entries.back().kept.size();
   }
@@ -503,6 +534,9 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   }
   SyncReport report;
   report.recordTrusted = reading.record.has_value();
+  for (const EntryPlan& entry : plan.entries) {
+    report.mountsLeft.insert(report.mountsLeft.end(), entry.mounts.begin(), entry.mounts.end());
+  }
   if (platform::Status placed = placeAll(fileSystem, destination, plan, progress, report); !placed) {
     return placed.error();
   }

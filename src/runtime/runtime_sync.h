@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/system/error.h"
 #include "runtime/runtime_layout.h"
@@ -31,8 +32,9 @@ struct SyncReport {
   int entriesReplaced = 0;  // of the seven, with anything inside copied anew or removed
   std::uint64_t filesCopied = 0;
   std::uint64_t bytesCopied = 0;
-  bool recordTrusted = false;  // false: there was no usable record of the last sync, so every file was copied
-  bool flushPending = false;   // the record vouches for data that may not be on the disk yet: see flushRuntime
+  bool recordTrusted = false;           // false: there was no usable record of the last sync, so every file was copied
+  bool flushPending = false;            // the record vouches for data that may not be on the disk yet: see flushRuntime
+  std::vector<std::string> mountsLeft;  // drives mounted inside the entries where the bundle has nothing: kept
 };
 
 // Told how far the copying of one sync has come, from 0 to 100, each value at most once, on the sync's thread.
@@ -52,6 +54,11 @@ using SyncProgress = std::function<void(int percent)>;
 // missing or not whole, or was written in an earlier boot and never flushed. A bundle moved, or reached through
 // another mount, keeps its files' identities and copies nothing again. A name that vanishes or changes kind in
 // `destination` while it is read is taken as it now is; one that vanishes in the bundle fails the sync.
+//
+// A drive mounted inside `destination` (a file system of its own, or a folder bound there) is not the sync's:
+// nothing below it is read, moved or removed. Where the bundle has nothing at its place the drive stays, with the
+// folders that lead to it, and the report names it; where the bundle needs its place, the sync fails (EBUSY)
+// naming it, before anything changes.
 //
 // A program may be running from `destination` and writing into it meanwhile, so nothing is written in place:
 // each piece (a file, or a whole folder that is missing or of another kind) is copied under a hidden folder in

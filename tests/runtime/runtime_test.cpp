@@ -2,6 +2,7 @@
 
 #include <future>
 
+#include "flow/press_log.h"
 #include "runtime/executable_repair.h"
 #include "runtime/payload.h"
 #include "runtime/runtime_lock.h"
@@ -129,6 +130,19 @@ std::map<std::string, std::string> scanned(const platform::Path& root, bool iden
   }
   return found;
 }
+
+// A file system mounted at `where` (made when missing) for as long as this lives; needs root.
+struct Mount {
+  Mount(const std::string& how, const platform::Path& where) : where(where.string()) {
+    std::filesystem::create_directories(where);
+    mounted = ::geteuid() == 0 && std::system(("mount " + how + " '" + this->where + "'").c_str()) == 0;
+  }
+  ~Mount() {
+    if (mounted) (void)std::system(("umount '" + where + "'").c_str());
+  }
+  std::string where;
+  bool mounted = false;
+};
 
 // A managed root synced from version 1 and cleaned as the flow cleans it, and a bundle at version 2.
 struct SyncWorld {
@@ -480,13 +494,8 @@ TEST(SyncEmbeddedRuntime, AFailingStepLeavesEveryEntryWholeAndTheNextPressHeals)
 TEST(SyncEmbeddedRuntime, ANewVersionNeedsRoomOnlyForWhatItReplaces) {
   TempDir dir;
   const platform::Path disk = dir / "disk";
-  std::filesystem::create_directories(disk);
-  if (::geteuid() != 0 || std::system(("mount -t tmpfs -o size=12m tmpfs '" + disk.string() + "'").c_str()) != 0)
-    GTEST_SKIP() << "needs root to mount a small file system";
-  struct Unmount {
-    std::string disk;
-    ~Unmount() { (void)std::system(("umount '" + disk + "'").c_str()); }
-  } unmount{disk.string()};
+  Mount mount("-t tmpfs -o size=12m tmpfs", disk);
+  if (!mount.mounted) GTEST_SKIP() << "needs root to mount a small file system";
   testing_support::FaultyFileSystem fs;
   auto version = [&](char mark, size_t megabytes) {
     const platform::Path resources = dir / std::string(1, mark);
@@ -508,6 +517,59 @@ TEST(SyncEmbeddedRuntime, ANewVersionNeedsRoomOnlyForWhatItReplaces) {
   for (int i = 0; i < 4; ++i) {
     const std::string lib = readFile(root / "python/lib" / ("lib" + std::to_string(i) + ".so"));
     EXPECT_TRUE(lib == std::string(2 << 20, '2') || lib == std::string(3 << 20, '3')) << i;
+  }
+}
+
+// A drive that the user mounted or bound inside the runtime is not the launcher's: where the app has nothing at its
+// place it stays whole, every press green and the log naming it, with nothing set aside for good; where the app
+// needs its place, the press fails naming it and touches nothing. A mount left inside an earlier launcher's
+// leftovers is never emptied.
+TEST(SyncEmbeddedRuntime, ADriveMountedInsideTheRuntimeIsLeftWhole) {
+  struct Row {
+    const char* mountedAt;  // below the runtime root
+    bool bind;              // a folder of the same file system bound there, else a tmpfs of its own
+    const char* refusal;    // the failure, when the app needs the place
+  };
+  const Row rows[] = {
+      {"python/models", false, nullptr},
+      {"python/extra/deeper/models", true, nullptr},
+      {"wheelhouse", false, "wheelhouse"},
+      {"python/lib/models", false, "python/lib/models"},  // in the way once the app's folder changes mode
+  };
+  for (const Row& row : rows) {
+    SyncWorld sync;
+    const platform::Path root = sync.world.root, at = root / row.mountedAt;
+    writeFile(sync.world.dir / "models/big.safetensors", "the user's model");
+    Mount mount(row.bind ? "--bind '" + (sync.world.dir / "models").string() + "'" : "-t tmpfs tmpfs", at);
+    if (!mount.mounted) GTEST_SKIP() << "needs root to mount";
+    if (!row.bind) writeFile(at / "big.safetensors", "the user's model");
+    writeFile(root / "python/extra/other.txt", "not the app's");
+    if (std::string(row.mountedAt) == "python/lib/models") ::chmod((root / "python/lib").c_str(), 0700);
+    // A leftover of an earlier launcher that moved a drive aside with its folder.
+    const platform::Path leftover = root / ".replaced-1-1/models";
+    Mount old("-t tmpfs tmpfs", leftover);
+    writeFile(leftover / "kept.txt", "the user's");
+    for (int press = 0; press < 2; ++press) {
+      platform::Result<runtime::SyncReport> report = sync.sync(sync.v2);
+      EXPECT_EQ(readFile(at / "big.safetensors"), "the user's model") << row.mountedAt;
+      EXPECT_EQ(readFile(leftover / "kept.txt"), "the user's");
+      if (row.refusal) {
+        ASSERT_FALSE(report.ok()) << row.mountedAt;
+        EXPECT_NE(report.error().localizedDescription().find((root / row.refusal).string() + "”处挂载着另一个文件系统"),
+                  std::string::npos)
+            << report.error().localizedDescription();
+        continue;
+      }
+      ASSERT_TRUE(report.ok()) << row.mountedAt << ": " << report.error().localizedDescription();
+      EXPECT_EQ(report.value().mountsLeft, std::vector<std::string>{row.mountedAt});
+      flow::PressRecord record;
+      record.sync = report.value();
+      EXPECT_NE(flow::formatPressRecord(record).find(std::string(", a drive mounted at ") + row.mountedAt),
+                std::string::npos);
+      EXPECT_FALSE(std::filesystem::exists(root / "python/extra/other.txt"));
+      EXPECT_EQ(runtime::removeLeftovers(sync.faulty, root), 1) << "only the earlier launcher's, held by its drive";
+      EXPECT_EQ(sync.versions(), "v2 v2 v2 v2 v2 v2 v2 ");
+    }
   }
 }
 

@@ -52,6 +52,9 @@ struct ScannedEntry {
   std::string relativePath;  // "" for the scanned entry itself, else "a/b" below it
   EntryKind kind;
   FileIdentity identity;
+  // A folder on another file system than the folder that holds it: a drive mounted there. A busy scan does not
+  // go below it.
+  bool mountPoint = false;
 };
 
 // Orders relative paths as a scan lists them: component by component, each by its bytes, so that everything
@@ -111,7 +114,9 @@ class FileSystem {
   // Removes the entry at `path`: a file, a symbolic link (as a link, never followed) or a directory with
   // everything below it. A missing entry is a failure (ENOENT); an entry below it that vanishes meanwhile (another
   // remover) is not. Directories inside the tree that lack write or search permission for the owner are given it
-  // so that their contents can go.
+  // so that their contents can go. Never crosses into another file system: a drive mounted at or below `path` is
+  // left whole, with the folders that lead to it, and the removal fails with EBUSY naming it once everything
+  // else is gone.
   virtual Status removeTree(const Path& path) = 0;
 
   // Moves the entry at `from` to `to` in one atomic step, on the same file system; a link is moved as a link.
@@ -135,7 +140,7 @@ class FileSystem {
   // reading nothing but metadata (links are never followed). The order is depth first, parents before their
   // contents, siblings by the bytes of their names: the order of `comparePaths`. A missing entry gives an
   // empty list; a directory inside the tree that cannot be read fails the scan. `state` says what a name that
-  // vanishes meanwhile means (see TreeState).
+  // vanishes meanwhile means (see TreeState); a busy scan reports a mount point and nothing below it.
   virtual Result<std::vector<ScannedEntry>> scan(const Path& path, TreeState state) const = 0;
 
   // Swaps the entries at `a` and `b` (files, links or directories) in one atomic step, on the same file

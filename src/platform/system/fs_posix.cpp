@@ -30,9 +30,10 @@ using namespace detail;
 
 // ---- remove ----
 
-// Removes one entry below an open directory. `top` is false for entries inside the tree, which may vanish
-// while the removal runs (another remover got there first): that is no failure.
-Status removeEntry(int dirFd, const char* name, const Path& path, bool top) {
+// Removes one entry below an open directory, which lies on `device`. `top` is false for entries inside the tree,
+// which may vanish while the removal runs (another remover got there first): that is no failure. A folder that is
+// the root of a mount is not ours to empty: it stays whole, the removal goes on around it and then fails (EBUSY).
+Status removeEntry(int dirFd, const char* name, const Path& path, bool top, dev_t device) {
   auto failed = [&](int error) {
     return !top && error == ENOENT ? Status::success() : posixError(error, "无法删除" + q(path));
   };
@@ -42,6 +43,7 @@ Status removeEntry(int dirFd, const char* name, const Path& path, bool top) {
     if (::unlinkat(dirFd, name, 0) != 0) return failed(errno);
     return Status::success();
   }
+  if (isMountRoot(dirFd, name, st, device)) return posixError(EBUSY, "无法删除另一个文件系统的挂载点" + q(path));
   // A directory copied read-only (as some packages ship them) must still be replaceable. The change never
   // follows a link that was put in the directory's place.
   if ((st.st_mode & S_IRWXU) != S_IRWXU) {
@@ -53,11 +55,13 @@ Status removeEntry(int dirFd, const char* name, const Path& path, bool top) {
   if (detail::readDirectory(dir.get(), names) != 0) {
     return !top && errno == ENOENT ? Status::success() : posixError(errno, "无法读取目录" + q(path));
   }
+  Status mounted = Status::success();  // the first mount met below, which keeps this folder
   for (const DirectoryName& entry : names) {
-    if (Status removed = removeEntry(dir.get(), entry.name.c_str(), path / entry.name, false); !removed) {
-      return removed;
-    }
+    Status removed = removeEntry(dir.get(), entry.name.c_str(), path / entry.name, false, st.st_dev);
+    if (!removed && removed.error().code() != EBUSY) return removed;
+    if (!removed && mounted) mounted = removed;
   }
+  if (!mounted) return mounted;
   if (::unlinkat(dirFd, name, AT_REMOVEDIR) != 0) return failed(errno);
   return Status::success();
 }
@@ -124,7 +128,11 @@ Status PosixFileSystem::createDirectories(const Path& path) {
   return Status::success();
 }
 
-Status PosixFileSystem::removeTree(const Path& path) { return removeEntry(AT_FDCWD, path.c_str(), path, true); }
+Status PosixFileSystem::removeTree(const Path& path) {
+  struct stat st;
+  const dev_t device = ::lstat(path.c_str(), &st) == 0 ? parentDevice(path, st.st_dev) : 0;  // else: fails at once
+  return removeEntry(AT_FDCWD, path.c_str(), path, true, device);
+}
 
 Status PosixFileSystem::rename(const Path& from, const Path& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return posixError(errno, "无法移动" + q(from) + "到" + q(to));

@@ -72,6 +72,29 @@ inline EntryKind kindOf(mode_t mode) {
                          : EntryKind::other;
 }
 
+// True when the folder `name` in `dirFd` (described by `st`) is the root of a mount: on another device than the
+// folder that holds it (on `parentDevice`), or, on Linux, a bind mount of a folder of the same file system.
+inline bool isMountRoot(int dirFd, const char* name, const struct stat& st, dev_t parentDevice) {
+  if (st.st_dev != parentDevice) return true;
+#if defined(STATX_ATTR_MOUNT_ROOT)
+  struct statx details;
+  if (::statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, 0, &details) == 0 &&
+      (details.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (details.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+#else
+  (void)dirFd, (void)name;
+#endif
+  return false;
+}
+
+// The device of the folder that holds `path`; `fallback` when it cannot be read.
+inline dev_t parentDevice(const Path& path, dev_t fallback) {
+  struct stat st;
+  const Path parent = path.has_relative_path() ? path.parent_path() : path;
+  return ::stat(parent.empty() ? "." : parent.c_str(), &st) == 0 ? st.st_dev : fallback;
+}
+
 inline int openDirectoryAt(int dirFd, const char* name, bool followLink) {
   int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
   int fd;

@@ -59,8 +59,9 @@ Look lookAt(int dirFd, const char* name, bool listedAsFolder, TreeState state, s
 
 // Adds every entry below the open directory `dirFd` (which is `root`/`relative`) to `found`, depth first,
 // parents before their contents; one descriptor is open per level. `relative` is extended in place for each
-// entry below and given back as it came.
-Status scanDirectory(int dirFd, const Path& root, std::string& relative, TreeState state,
+// entry below and given back as it came. In a busy tree a folder that is the root of a mount is reported as one
+// and not gone into (`device`: the device of `dirFd`).
+Status scanDirectory(int dirFd, dev_t device, const Path& root, std::string& relative, TreeState state,
                      std::vector<ScannedEntry>& found) {
   std::vector<DirectoryName> names;
   if (detail::readDirectory(dirFd, names) != 0) {
@@ -79,9 +80,10 @@ Status scanDirectory(int dirFd, const Path& root, std::string& relative, TreeSta
     const Look look = lookAt(dirFd, entry.name.c_str(), entry.type == DT_DIR, state, st, sub);
     if (look == Look::gone) continue;
     if (look != Look::found) return lookFailure(look, root / relative);
-    found.push_back({relative, kindOf(st.st_mode), identityOf(st)});
-    if (!sub.valid()) continue;
-    if (Status scanned = scanDirectory(sub.get(), root, relative, state, found); !scanned) return scanned;
+    const bool mounted = sub.valid() && state == TreeState::busy && isMountRoot(dirFd, entry.name.c_str(), st, device);
+    found.push_back({relative, kindOf(st.st_mode), identityOf(st), mounted});
+    if (!sub.valid() || mounted) continue;
+    if (Status scanned = scanDirectory(sub.get(), st.st_dev, root, relative, state, found); !scanned) return scanned;
   }
   relative.resize(base);
   return Status::success();
@@ -157,10 +159,14 @@ Result<std::vector<ScannedEntry>> PosixFileSystem::scan(const Path& path, TreeSt
   const Look look = lookAt(AT_FDCWD, path.c_str(), true, TreeState::busy, st, dir);
   if (look == Look::gone) return found;
   if (look != Look::found) return lookFailure(look, path);
-  found.push_back({"", kindOf(st.st_mode), identityOf(st)});
-  if (!dir.valid()) return found;
+  const bool mounted =
+      dir.valid() && state == TreeState::busy && isMountRoot(AT_FDCWD, path.c_str(), st, parentDevice(path, st.st_dev));
+  found.push_back({"", kindOf(st.st_mode), identityOf(st), mounted});
+  if (!dir.valid() || mounted) return found;
   std::string relative;
-  if (Status scanned = scanDirectory(dir.get(), path, relative, state, found); !scanned) return scanned.error();
+  if (Status scanned = scanDirectory(dir.get(), st.st_dev, path, relative, state, found); !scanned) {
+    return scanned.error();
+  }
   return found;
 }
 
