@@ -313,6 +313,19 @@ platform::Status copyAll(Placer& placer, const std::vector<EntryPlan::Piece>& pi
   return platform::Status::success();
 }
 
+// True when `copied` is the modification time `given` as a file system stores it: the same, or cut to its step
+// (exFAT keeps hundredths of a second, HFS+ and many network shares whole seconds, FAT two). A program that
+// writes the copy sets the time to its clock, which falls on such a step near `given` only by chance.
+bool storedAs(std::int64_t given, std::int64_t copied) {
+  constexpr std::int64_t kStep = 10'000'000;
+  constexpr std::uint64_t kCoarsest = 2'000'000'000;
+  const auto apart = [](std::int64_t low, std::int64_t high) {  // in unsigned arithmetic: no overflow
+    return static_cast<std::uint64_t>(high) - static_cast<std::uint64_t>(low);
+  };
+  return copied == given ||
+         (copied % kStep == 0 && (copied < given ? apart(copied, given) : apart(given, copied)) < kCoarsest);
+}
+
 // Adds to `record` each file of a piece that now stands in place as it was copied: its size (and, for a
 // file, its modification time) as the bundle's entry was read. One that a program changed since is left out,
 // so the next sync copies it again.
@@ -327,7 +340,7 @@ void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& d
     while (source != piece.files.end() && platform::comparePaths(source->first, entry.relativePath) < 0) ++source;
     if (source == piece.files.end()) return;
     if (source->first != entry.relativePath || source->second.size != entry.identity.size) continue;
-    if (entry.kind == EntryKind::regular && source->second.modifiedNs != entry.identity.modifiedNs) continue;
+    if (entry.kind == EntryKind::regular && !storedAs(source->second.modifiedNs, entry.identity.modifiedNs)) continue;
     record.push_back({joined(piece.relative, entry.relativePath), RecordedCopy{source->second, entry.identity}});
   }
 }

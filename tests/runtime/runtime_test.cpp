@@ -258,6 +258,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       {"the bundle copied elsewhere", {"*"}, true},
       {"the app moved", {}, false},
       {"the app reached through another mount", {}, false},
+      {"a runtime on a file system that keeps times in steps of 2 s", {}, false},
       // A power cut forgets the data of every file copied since the last flush, keeping each one's size, inode
       // and times, and starts a new boot: the record is trusted only for what reached the disk.
       {"a power cut after the flush", {}, false},
@@ -267,8 +268,9 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
   for (const Row& row : rows) {
     SyncWorld sync;
     const platform::Path root = sync.world.root, bundle = sync.world.dir / "v2/runtime/macos-arm64";
-    ASSERT_TRUE(sync.sync(sync.v2).ok());
     const std::string change = row.change;
+    if (change.find("steps of 2 s") != std::string::npos) sync.faulty.coarseSeconds = 2;
+    ASSERT_TRUE(sync.sync(sync.v2).ok());
     if (change == "a copy edited in place, its time set back") {
       auto time = std::filesystem::last_write_time(root / site);
       writeFile(root / site, "# v9");

@@ -3,6 +3,7 @@
 // reaches the layer, to change the world between a walk and a step.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -39,8 +40,14 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
     platform::Status copied = PosixFileSystem::copyTree(from, to, progress);
     if (auto files = PosixFileSystem::scan(to, platform::TreeState::still)) {
       std::lock_guard<std::mutex> lock(mutex_);
-      for (const platform::ScannedEntry& file : files.value())
-        if (file.kind == platform::EntryKind::regular) unflushed_.insert(file.identity.inode);
+      for (const platform::ScannedEntry& file : files.value()) {
+        if (file.kind != platform::EntryKind::regular) continue;
+        unflushed_.insert(file.identity.inode);
+        if (coarseSeconds == 0) continue;
+        const std::int64_t seconds = file.identity.modifiedNs / 1'000'000'000;
+        struct timespec times[2] = {{0, UTIME_OMIT}, {seconds - seconds % coarseSeconds, 0}};
+        ::utimensat(AT_FDCWD, (to / file.relativePath).c_str(), times, AT_SYMLINK_NOFOLLOW);
+      }
     }
     return copied;
   }
@@ -107,6 +114,9 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
   platform::Path otherMount;
   // As on a system or file system that cannot exchange two entries in one step.
   bool withoutExchange = false;
+  // As on a file system that keeps times in steps of this many seconds (FAT: 2): each file a copy writes gets its
+  // modification time cut down to a step.
+  int coarseSeconds = 0;
 
  private:
   // Runs `before`, then tells whether this call fails. The sync copies on two threads.
