@@ -42,8 +42,8 @@ std::unique_ptr<platform::SingleInstance> LauncherAppDelegate::claimOnlyLauncher
         });
       });
   if (only && !only->aloneBecause().empty() && environment_.logFile) {
-    flow::appendStartNote(environment_.runtime.fileSystem, *environment_.logFile,
-                          "one launcher at a time is off: " + only->aloneBecause());
+    flow::appendNote(environment_.runtime.fileSystem, *environment_.logFile, "start",
+                     "one launcher at a time is off: " + only->aloneBecause());
   }
   return only;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "backend/backend_invoke.h"
+#include "flow/after_press.h"
 #include "flow/preflight.h"
 #include "platform/qt/window.h"
 #include "platform/system/single_instance.h"
@@ -22,6 +23,8 @@ struct LauncherEnvironment {
   runtime::RuntimeContext runtime;
   std::string launcherVersionText;                       // shown on the version line
   std::optional<platform::Path> logFile = std::nullopt;  // the launcher's log, one record per press; none: no log
+  // The one thing in it that changes: what a press leaves to do after its result (its flush and cleanup).
+  std::shared_ptr<flow::AfterPress> afterPress = std::make_shared<flow::AfterPress>();
 };
 
 // "生图：…\n生视频：…", the models the suite can call.

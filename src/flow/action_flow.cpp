@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <memory>
 #include <system_error>
 
 #include "app/launcher_app_delegate.h"
@@ -29,9 +30,12 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
   detailLabel->setHidden(true);
 
   // The work item gets values only; it touches no control and no flag. Progress reaches the window through the
-  // main queue, ahead of the completion that clears it. After the run it removes the entries that the sync
-  // moved aside, before the next press can sync again.
-  platform::dispatchGlobalUserInitiated([this, context = environment_.runtime, logFile = environment_.logFile, action] {
+  // main queue, ahead of the completion that clears it. What the last press left to do (its flush and cleanup,
+  // under the runtime's lock) ends first; what this one leaves goes on after its result is shown.
+  platform::dispatchGlobalUserInitiated([this, context = environment_.runtime, logFile = environment_.logFile,
+                                         afterPress = environment_.afterPress, action] {
+    afterPress->wait([this] { platform::dispatchToMain([this] { showProgress("正在将运行环境写入磁盘…"); }); });
+    platform::dispatchToMain([this] { showProgress(""); });
     flow::PressRecord record;
     record.time = flow::logTimeNow();
     record.action = action;
@@ -52,15 +56,15 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
     auto& ready = std::get<flow::PreflightReady>(preflight);
     record.sync = ready.sync;
     // What the sync copied reaches the disk while the script runs, once it has started, so that the disk's work
-    // does not hold up its start; the press waits for the flush only when the script ends first, and says so.
-    std::future<platform::Status> flushed;
+    // does not hold up its start; the result never waits for it.
+    auto flushed = std::make_shared<std::future<platform::Status>>();
     auto startFlush = [&] {
       if (!ready.sync.flushPending) return;
       try {
-        flushed =
+        *flushed =
             std::async(std::launch::async, runtime::flushRuntime, std::ref(context.fileSystem), ready.runtimeRoot);
       } catch (const std::system_error&) {
-        // No thread to be had: the record stays unflushed, trusted until the machine starts again.
+        // No thread to be had: the press flushes after its result, below.
       }
     };
     backend::RunFacts facts;
@@ -68,19 +72,20 @@ void LauncherAppDelegate::runBackend(const std::string& action, const std::strin
         ready.python.string(), ready.script.string(), action,
         [this](const std::string& line) { platform::dispatchToMain([this, line] { showProgress(line); }); }, &facts,
         startFlush);
-    if (!flushed.valid()) startFlush();  // the script never started
-    if (flushed.valid()) {
-      if (flushed.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-        platform::dispatchToMain([this] { showProgress("正在将运行环境写入磁盘…"); });
-      }
-      if (platform::Status status = flushed.get(); !status) record.flushFailure = status.error().localizedDescription();
-    }
-    runtime::removeLeftovers(context.fileSystem, ready.runtimeRoot);
-    ready.lock.reset();  // the sync, the run and the cleanup are over
     record.exit = facts.exit;
     record.runSeconds = facts.seconds;
     record.outcome = flow::describeOutcome(outcome);
     if (logFile) flow::appendPressRecord(context.fileSystem, *logFile, record);
+    // The flush and the cleanup go on after the result, holding the lock; the next press waits for them.
+    auto lock = std::shared_ptr<platform::HeldLock>(std::move(ready.lock));
+    afterPress->start([&fileSystem = context.fileSystem, root = ready.runtimeRoot, logFile, flushed, lock,
+                       pending = ready.sync.flushPending] {
+      platform::Status status = flushed->valid() ? flushed->get()
+                                : pending        ? runtime::flushRuntime(fileSystem, root)
+                                                 : platform::Status::success();
+      if (!status && logFile) flow::appendNote(fileSystem, *logFile, "flush", status.error().localizedDescription());
+      runtime::removeLeftovers(fileSystem, root);
+    });
     platform::dispatchToMain([this, outcome = std::move(outcome), action] { complete(outcome, action); });
   });
 }

@@ -12,8 +12,8 @@
 
 namespace flow {
 
-// Everything a run needs, once the checks have passed, with the runtime's lock: it is held until this goes,
-// after the run and the cleanup.
+// Everything a run needs, once the checks have passed, with the runtime's lock: it is held until the run, the
+// flush and the cleanup are over.
 struct PreflightReady {
   platform::Path runtimeRoot;
   platform::Path python;

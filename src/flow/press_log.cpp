@@ -49,9 +49,9 @@ std::string formatPressRecord(const PressRecord& record) {
     line += ", sync: " + std::to_string(sync.entriesKept) + " kept, " + std::to_string(sync.entriesReplaced) +
             " replaced, " + std::to_string(sync.filesCopied) + " files (" + std::to_string(sync.bytesCopied) +
             " bytes) copied" + (sync.recordTrusted ? "" : ", no usable record");
-    for (const std::string& mount : sync.mountsLeft) line += ", a drive mounted at " + oneLine(mount, kLogTextBytes) + " left in place";
+    for (const std::string& mount : sync.mountsLeft)
+      line += ", a drive mounted at " + oneLine(mount, kLogTextBytes) + " left in place";
   }
-  if (record.flushFailure) line += ", not flushed: " + oneLine(*record.flushFailure, kLogTextBytes);
   if (record.preflightFailure) return line + " | stopped: " + oneLine(*record.preflightFailure, kLogTextBytes) + "\n";
   line += " | " + record.exit + " after " + seconds(record.runSeconds);
   return line + " | " + oneLine(record.outcome, kLogTextBytes) + "\n";
@@ -81,8 +81,9 @@ void appendPressRecord(platform::FileSystem& fileSystem, const platform::Path& l
   appendLine(fileSystem, logFile, formatPressRecord(record));
 }
 
-void appendStartNote(platform::FileSystem& fileSystem, const platform::Path& logFile, const std::string& text) {
-  appendLine(fileSystem, logFile, logTimeNow() + " start | " + oneLine(text, kLogTextBytes) + "\n");
+void appendNote(platform::FileSystem& fileSystem, const platform::Path& logFile, const std::string& topic,
+                const std::string& text) {
+  appendLine(fileSystem, logFile, logTimeNow() + " " + topic + " | " + oneLine(text, kLogTextBytes) + "\n");
 }
 
 std::string logTimeNow() {

@@ -25,7 +25,6 @@ struct PressRecord {
   std::string action;  // "check", "install" or "launch"
   double preflightSeconds = 0;
   std::optional<runtime::SyncReport> sync;      // when the sync ran to its end
-  std::optional<std::string> flushFailure;      // why what the sync copied is not known to be on the disk
   std::optional<std::string> preflightFailure;  // the red status and its detail, when the checks stopped the press
   std::string exit;  // how the script ended ("exit 0", "signal 9", "not started"); empty when it did not run
   double runSeconds = 0;
@@ -42,9 +41,11 @@ std::string formatPressRecord(const PressRecord& record);
 // and never throws: a log that cannot be written is skipped silently. Any thread may call it, one at a time.
 void appendPressRecord(platform::FileSystem& fileSystem, const platform::Path& logFile, const PressRecord& record);
 
-// Appends one line about the launcher itself ("<time> start | <text>"), as appendPressRecord does: for what a
-// user should find when a start behaves otherwise than usual (later starts will not find this launcher).
-void appendStartNote(platform::FileSystem& fileSystem, const platform::Path& logFile, const std::string& text);
+// Appends one line about the launcher itself ("<time> <topic> | <text>"), as appendPressRecord does: for what a
+// user should find when the launcher behaves otherwise than usual ("start": later starts will not find this
+// launcher; "flush": what a press copied is not known to be on the disk).
+void appendNote(platform::FileSystem& fileSystem, const platform::Path& logFile, const std::string& topic,
+                const std::string& text);
 
 // The local time now, as the log writes it: "2026-12-07 14:03:21 +0800".
 std::string logTimeNow();

@@ -400,7 +400,7 @@ platform::Status scanBothSides(platform::FileSystem& fileSystem, const Payloads&
     if (platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName)) {
       reading.recordText = std::move(text).value();
       reading.record = decodeSyncRecord(reading.recordText);
-      if (reading.record && !recordVouches(*reading.record, fileSystem.bootSession())) reading.record.reset();
+      if (reading.record) forgetWhatAPowerCutMayHaveTaken(*reading.record, fileSystem.bootSession());
     }
   });
   platform::Status made = fileSystem.createDirectories(destination);
@@ -507,7 +507,7 @@ platform::Status placeAll(platform::FileSystem& fileSystem, const platform::Path
 // full copy next time.
 void writeNextRecord(platform::FileSystem& fileSystem, const Payloads& payloads, const platform::Path& destination,
                      SyncPlan& plan, const Reading& reading) {
-  SyncRecord next{payloads.embedded.string(), fileSystem.bootSession(), false, {}};
+  SyncRecord next{payloads.embedded.string(), fileSystem.bootSession(), {}};
   next.files.reserve(plan.keptFiles);
   size_t copiedFiles = 0;
   std::array<size_t, std::size(kCopyPlan)> order;  // the entries in the record's order
@@ -557,23 +557,41 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
     return repaired.error();
   }
   if (!plan.recordStays) writeNextRecord(fileSystem, payloads, destination, plan, reading);
-  report.flushPending = !plan.recordStays || !reading.record->flushed;
+  report.flushPending = !plan.recordStays || std::any_of(reading.record->files.begin(), reading.record->files.end(),
+                                                         [](const RecordedFile& file) { return !file.onDisk; });
   return report;
 }
 
 platform::Status flushRuntime(platform::FileSystem& fileSystem, const platform::Path& destination) {
-  platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName);
+  const platform::Path recordFile = destination / kSyncRecordName;
+  platform::Result<std::string> text = fileSystem.readFile(recordFile);
   if (!text) return platform::Status::success();  // no record: nothing is vouched for
   std::optional<SyncRecord> record = decodeSyncRecord(text.value());
-  // A record of an earlier boot that was never flushed is not trusted; the next sync writes a new one.
-  if (!record || record->flushed || record->boot != fileSystem.bootSession()) return platform::Status::success();
-  std::vector<platform::Path> files;
-  files.reserve(record->files.size());
-  for (const RecordedFile& file : record->files) files.push_back(destination / file.path);
-  if (platform::Status flushed = fileSystem.flush(destination, files); !flushed) return flushed;
-  // Only now: a record marked before the data is on the disk would vouch for what a power cut can still take.
-  record->flushed = true;
-  return fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(*record, text.value()));
+  // In a record of an earlier boot what is not on the disk is distrusted already; the next sync copies it again.
+  if (!record || record->boot != fileSystem.bootSession()) return platform::Status::success();
+  std::vector<const RecordedFile*> pending;
+  for (const RecordedFile& file : record->files) {
+    if (!file.onDisk) pending.push_back(&file);
+  }
+  if (pending.empty()) return platform::Status::success();
+  // The file system of the runtime root is that of the record in it. A file on another one, or every file where
+  // the file system's own flush stops short of the disk, is flushed by itself.
+  const Scan self = fileSystem.scan(recordFile, platform::TreeState::busy);
+  const bool known = self && !self.value().empty();
+  const std::uint64_t device = known ? self.value()[0].identity.device : 0;
+  platform::Result<bool> whole = fileSystem.flushFileSystem(destination);
+  if (!whole) return whole.error();
+  std::vector<platform::Path> own;
+  for (const RecordedFile* file : pending) {
+    if (!whole.value() || !known || file->copy.copy.device != device) own.push_back(destination / file->path);
+  }
+  if (platform::Status flushed = fileSystem.flushFiles(own); !flushed) return flushed;
+  // Only now, and only while the record is still the one whose files were flushed: a record marked before the
+  // data is on the disk would vouch for what a power cut can still take.
+  platform::Result<std::string> now = fileSystem.readFile(recordFile);
+  if (!now || now.value() != text.value()) return platform::Status::success();
+  for (RecordedFile& file : record->files) file.onDisk = true;
+  return fileSystem.writeFileAtomically(recordFile, encodeSyncRecord(*record, text.value()));
 }
 
 int removeLeftovers(platform::FileSystem& fileSystem, const platform::Path& destination) {

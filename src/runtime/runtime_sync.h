@@ -51,9 +51,9 @@ using SyncProgress = std::function<void(int percent)>;
 // identities (inode, size, modification and change time, mode; not the device) still match the record. Anything
 // else is copied anew: a file edited in place (its change time moved), a bundle file replaced by one of the same
 // size and times (another inode or change time), a bundle copied elsewhere, and everything when the record is
-// missing or not whole, or was written in an earlier boot and never flushed. A bundle moved, or reached through
-// another mount, keeps its files' identities and copies nothing again. A name that vanishes or changes kind in
-// `destination` while it is read is taken as it now is; one that vanishes in the bundle fails the sync.
+// missing or not whole, and each file that a record of an earlier boot does not hold as on the disk. A bundle moved, or
+// reached through another mount, keeps its files' identities and copies nothing again. A name that vanishes or changes
+// kind in `destination` while it is read is taken as it now is; one that vanishes in the bundle fails the sync.
 //
 // A drive mounted inside `destination` (a file system of its own, or a folder bound there) is not the sync's:
 // nothing below it is read, moved or removed. Where the bundle has nothing at its place the drive stays, with the
@@ -80,11 +80,15 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
                                                  const std::string& runtimeTarget,
                                                  const SyncProgress& progress = nullptr);
 
-// Makes the data that the record in `destination` vouches for reach the disk, then marks the record flushed, so
-// that it is trusted after a power cut too. A sync does not flush, to keep the disk's wait off the press; run
-// this once the work that needed the runtime has started. Nothing to do when the record is flushed already, or
-// missing, or of an earlier boot. A stop at any moment leaves the record as it was: unflushed, trusted in this
-// boot only. Blocks for as long as the disk takes. The caller holds the runtime lock.
+// Makes the files that the record in `destination` holds as not yet on the disk (those copied since the last
+// flush that ended) reach it, then marks them so, provided the record is still the one it read, so that they are
+// trusted after a power cut too. A sync does not flush, to keep the disk's wait off the press: run this once the
+// work that needed the runtime has started. The runtime root's file system is flushed whole where one call
+// reaches its disk; a file on another file system, or each file where that call stops short of the disk (FUSE,
+// stacked file systems, macOS), is flushed by itself. Nothing to do when every file is on the disk already, or
+// the record is missing, or of an earlier boot. A stop at any moment leaves the record as it was: its files not
+// on the disk are trusted in this boot only, and after a restart only they are copied again. Blocks for as long
+// as the disk takes. The caller holds the runtime lock.
 platform::Status flushRuntime(platform::FileSystem& fileSystem, const platform::Path& destination);
 
 // Removes what earlier syncs left in `destination`: the entries they moved aside and a record they were still

@@ -6,7 +6,9 @@
 namespace runtime {
 namespace {
 
-constexpr std::string_view kHeader = "lanqi-launcher sync record 2";
+constexpr std::string_view kHeader = "lanqi-launcher sync record 3";
+// The earlier version: a line "flushed" or "not flushed" after the boot said it of every file.
+constexpr std::string_view kEarlierHeader = "lanqi-launcher sync record 2";
 
 // Paths may hold any byte but NUL: the line feed, the tab and the backslash are written as escapes.
 void appendEscaped(std::string& out, std::string_view text) {
@@ -99,8 +101,9 @@ bool readIdentity(std::string_view& text, platform::FileIdentity& id, char last)
 
 }  // namespace
 
-bool recordVouches(const SyncRecord& record, std::string_view currentBoot) {
-  return record.flushed || (!currentBoot.empty() && record.boot == currentBoot);
+size_t forgetWhatAPowerCutMayHaveTaken(SyncRecord& record, std::string_view currentBoot) {
+  if (!currentBoot.empty() && record.boot == currentBoot) return 0;
+  return std::erase_if(record.files, [](const RecordedFile& file) { return !file.onDisk; });
 }
 
 std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedFrom) {
@@ -110,9 +113,9 @@ std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedF
   appendEscaped(out, record.embeddedRuntime);
   out.append("\nboot ");
   appendEscaped(out, record.boot);
-  out.append(record.flushed ? "\nflushed\n" : "\nnot flushed\n");
-  out.append(std::to_string(record.files.size())).append("\n");
+  out.append("\n").append(std::to_string(record.files.size())).append("\n");
   for (const RecordedFile& file : record.files) {
+    if (!file.onDisk) out += '~';
     if (file.lineLength != 0 && file.lineAt < decodedFrom.size() &&
         file.lineLength <= decodedFrom.size() - file.lineAt) {
       out.append(decodedFrom.substr(file.lineAt, file.lineLength)).append("\n");
@@ -131,21 +134,23 @@ std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedF
 
 std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
   size_t at = 0;
-  std::optional<std::string_view> header = nextLine(text, at), folder = nextLine(text, at), boot = nextLine(text, at),
-                                  flushed = nextLine(text, at), count = nextLine(text, at);
-  if (!header || *header != kHeader || !folder || !boot || !boot->starts_with("boot ") || !flushed || !count) {
+  std::optional<std::string_view> header = nextLine(text, at), folder = nextLine(text, at), boot = nextLine(text, at);
+  const bool earlier = header && *header == kEarlierHeader;
+  std::optional<std::string_view> flushed = earlier ? nextLine(text, at) : std::string_view(),
+                                  count = nextLine(text, at);
+  if (!header || (*header != kHeader && !earlier) || !folder || !boot || !boot->starts_with("boot ") || !flushed ||
+      !count) {
     return std::nullopt;
   }
   SyncRecord record;
   std::optional<std::string> embedded = unescaped(*folder), bootName = unescaped(boot->substr(5));
   size_t files = 0;
-  if (!embedded || !bootName || (*flushed != "flushed" && *flushed != "not flushed") ||
+  if (!embedded || !bootName || (earlier && *flushed != "flushed" && *flushed != "not flushed") ||
       !readNumber(*count, files, '\0') || !count->empty()) {
     return std::nullopt;
   }
   record.embeddedRuntime = std::move(*embedded);
   record.boot = std::move(*bootName);
-  record.flushed = *flushed == "flushed";
   // Each line takes at least a dozen bytes: a count beyond what the text can hold is refused before reserving.
   if (files > text.size() / 12) return std::nullopt;
   record.files.reserve(files);
@@ -153,6 +158,8 @@ std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
     std::optional<std::string_view> line = nextLine(text, at);
     if (!line) return std::nullopt;
     RecordedFile& file = record.files.emplace_back();
+    file.onDisk = earlier ? *flushed == "flushed" : !line->starts_with('~');
+    if (!earlier && !file.onDisk) line->remove_prefix(1);
     file.lineAt = static_cast<size_t>(line->data() - text.data());
     file.lineLength = line->size();
     if (!readIdentity(*line, file.copy.source, '\t') || !readIdentity(*line, file.copy.copy, '\t')) return std::nullopt;

@@ -25,32 +25,39 @@ struct RecordedCopy {
 struct RecordedFile {
   std::string path;  // below the runtime root, "python/bin/python3"
   RecordedCopy copy;
-  // Where the file's line stood in the text it was decoded from (its offset and length there), so that a record
-  // written again from that text takes the line as it is; none for a file that was not decoded.
+  // Whether the copy's data is known to have reached the disk (a flush ended after it was placed). Until then a
+  // power cut may have left the file with its size, inode and times but not its data, so such a file is
+  // trusted only in the boot that wrote the record.
+  bool onDisk = false;
+  // Where the file's line stood in the text it was decoded from (its offset and length there, after any mark),
+  // so that a record written again from that text takes the line as it is; none for a file that was not decoded.
   std::size_t lineAt = 0, lineLength = 0;
-  friend bool operator==(const RecordedFile& a, const RecordedFile& b) { return a.path == b.path && a.copy == b.copy; }
+  friend bool operator==(const RecordedFile& a, const RecordedFile& b) {
+    return a.path == b.path && a.copy == b.copy && a.onDisk == b.onDisk;
+  }
 };
 
 struct SyncRecord {
   // The bundle's "runtime" folder that the copies came from, for a reader: trust rests on each file's identity,
   // so the same bundle moved elsewhere is still trusted.
   std::string embeddedRuntime;
-  // The boot the record was written in (platform::FileSystem::bootSession), and whether everything it vouches
-  // for has reached the disk since. Until then a power cut may have left a file with its size, inode and times
-  // but not its data, so an unflushed record is trusted only in the boot that wrote it.
+  // The boot the record was written in (platform::FileSystem::bootSession): its files not yet on the disk are
+  // trusted in that boot only.
   std::string boot;
-  bool flushed = false;
   // Each path once, in the order of platform::comparePaths: the order in which a scan meets them, so that a
   // sync walks the record beside the trees instead of looking each file up.
   std::vector<RecordedFile> files;
   friend bool operator==(const SyncRecord&, const SyncRecord&) = default;
 };
 
-// True when `record` may vouch for its files in the boot named `currentBoot`: flushed, or written in it.
-bool recordVouches(const SyncRecord& record, std::string_view currentBoot);
+// Leaves out of `record` the files that it may no longer vouch for in the boot named `currentBoot`: those not
+// known to be on the disk, unless the record was written in this boot. Returns how many went.
+size_t forgetWhatAPowerCutMayHaveTaken(SyncRecord& record, std::string_view currentBoot);
 
-// The record as text: a header line, the source folder, the boot, whether flushed, the number of files, one line per
-// file and an end line that repeats the number, so a record cut short anywhere is refused. A file decoded from
+// The record as text: a header line, the source folder, the boot, the number of files, one line per file (marked
+// "~" while its data is not known to be on the disk) and an end line that repeats the number, so a record cut
+// short anywhere is refused. The record of the earlier version, which said "flushed" or "not flushed" of all its
+// files at once, is still read. A file decoded from
 // `decodedFrom` (the text of an earlier record) keeps its line from there, unchanged: at a suite's size, a record with
 // one changed file is mostly copied rather than written out number by number.
 std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedFrom = {});

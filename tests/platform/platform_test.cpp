@@ -279,12 +279,21 @@ TEST_F(FileSystem, RemoveTreeTakesReadOnlyFoldersAndNeverFollowsLinks) {
   EXPECT_EQ(fs.removeTree(dir / "tree").error().code(), ENOENT);
 }
 
-// The boot's name is the system's (a UUID here), and a flush reaches the disk or says why not.
+// The boot's name is the system's (a UUID here), and a flush reaches the disk or says why not: a file gone, or a
+// link or a pipe in its place, is nothing to flush.
 TEST_F(FileSystem, NamesTheBootAndFlushes) {
   EXPECT_EQ(fs.bootSession(), platform::trimWhitespaceAndNewlines(readFile("/proc/sys/kernel/random/boot_id")));
   EXPECT_EQ(fs.bootSession().size(), 36u);
-  EXPECT_TRUE(fs.flush(dir.path(), {}).ok());
-  EXPECT_EQ(fs.flush(dir / "missing", {}).error().code(), ENOENT);
+  EXPECT_TRUE(fs.flushFileSystem(dir.path()).ok());
+  EXPECT_EQ(fs.flushFileSystem(dir / "missing").error().code(), ENOENT);
+  writeFile(dir / "file", "data");
+  std::filesystem::create_symlink("file", dir / "link");
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
+  EXPECT_TRUE(fs.flushFiles({dir / "file", dir / "missing", dir / "link", dir / "pipe"}).ok());
+  writeFile(dir / "unreadable", "data", 0);
+  if (::geteuid() != 0) {
+    EXPECT_EQ(fs.flushFiles({dir / "unreadable"}).error().code(), EACCES);
+  }
 }
 
 // Copies of file data are whole, whatever the kernel copy reports, and holes stay holes.

@@ -264,6 +264,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       {"a power cut after the flush", {}, false},
       {"a power cut before the flush", {"*"}, true},
       {"a power cut during the flush", {"*"}, true},
+      {"a power cut after a flushed press and one that copied a file", {"python/lib/site.py"}, true},
   };
   for (const Row& row : rows) {
     SyncWorld sync;
@@ -321,8 +322,13 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       };
       sync.faulty.failAt(Operation::flush, 1);
     }
+    if (change == "a power cut after a flushed press and one that copied a file") {  // closed before its flush
+      ASSERT_TRUE(runtime::flushRuntime(sync.faulty, root).ok());
+      std::filesystem::remove(root / site);
+      ASSERT_TRUE(sync.sync(sync.v2).ok());
+    }
     const bool cut = change.starts_with("a power cut");
-    if (cut && change != "a power cut before the flush") {
+    if (cut && change != "a power cut before the flush" && change.find("one that copied") == std::string::npos) {
       EXPECT_EQ(runtime::flushRuntime(sync.faulty, root).ok(), change == "a power cut after the flush");
     }
     if (cut && change != "a power cut during the flush") sync.faulty.powerCut(root);
@@ -367,6 +373,64 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     } else {
       EXPECT_EQ(sync.settled(), sync.cleanV2) << change;
     }
+  }
+}
+
+// A flush reaches what the last presses copied and nothing more: the runtime's file system whole where one call
+// reaches its disk, each file by itself where it does not (a stacked file system) or where the file lies on
+// another file system; the record is marked only if it is still the one whose files were flushed.
+TEST(SyncEmbeddedRuntime, AFlushMarksOnlyWhatReachedTheDisk) {
+  const std::set<std::string> python = {"python/bin/python3", "python/bin/python3.11",
+                                        "python/lib/sample-1.0.dist-info/METADATA", "python/lib/sample/__init__.py",
+                                        "python/lib/site.py"};
+  struct Row {
+    const char* where;
+    std::set<std::string> byThemselves;  // "*": every file that the press copied
+    bool marked = true;
+  };
+  const Row rows[] = {
+      {"a disk's file system", {}},
+      {"a stacked file system", {"*"}},
+      {"python on a file system of its own", python},
+      {"the record rewritten meanwhile", {}, false},
+  };
+  for (const Row& row : rows) {
+    SyncWorld sync;
+    const platform::Path root = sync.world.root, record = root / runtime::kSyncRecordName;
+    const std::string where = row.where;
+    sync.faulty.stacked = where == "a stacked file system";
+    if (where == "python on a file system of its own") sync.faulty.otherMount = root / "python";
+    ASSERT_TRUE(sync.sync(sync.v2).ok());
+    std::string rewritten;
+    if (!row.marked) {
+      sync.faulty.before = [&](Operation, auto&) {
+        rewritten = readFile(record) + "";
+        std::optional<runtime::SyncRecord> fewer = runtime::decodeSyncRecord(rewritten);
+        fewer->files.pop_back();
+        writeFile(record, rewritten = runtime::encodeSyncRecord(*fewer));
+      };
+    }
+    ASSERT_TRUE(runtime::flushRuntime(sync.faulty, root).ok()) << where;
+    std::set<std::string> flushed;
+    for (const platform::Path& file : sync.faulty.flushedByThemselves) flushed.insert(file.lexically_relative(root));
+    const std::optional<runtime::SyncRecord> after = runtime::decodeSyncRecord(readFile(record));
+    ASSERT_TRUE(after) << where;
+    if (row.byThemselves == std::set<std::string>{"*"}) {
+      EXPECT_EQ(flushed.size(), after->files.size()) << where;
+    } else {
+      EXPECT_EQ(flushed, row.byThemselves) << where;
+    }
+    if (!row.marked) {
+      EXPECT_EQ(readFile(record), rewritten) << where;
+      continue;
+    }
+    for (const runtime::RecordedFile& file : after->files) EXPECT_TRUE(file.onDisk) << where << " " << file.path;
+    // The next flush reaches only what was copied since.
+    sync.faulty.flushedByThemselves.clear();
+    std::filesystem::remove(root / "python/lib/site.py");
+    ASSERT_TRUE(sync.sync(sync.v2).ok());
+    ASSERT_TRUE(runtime::flushRuntime(sync.faulty, root).ok());
+    EXPECT_EQ(sync.faulty.flushedByThemselves.size(), where == "a disk's file system" ? 0u : 1u) << where;
   }
 }
 

@@ -68,11 +68,25 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
     unflushed_.clear();
     ++boots_;
   }
-  platform::Status flush(const platform::Path& root, const std::vector<platform::Path>& files) override {
+  // The file system's flush, as a stacked one's when `stacked` (it does nothing then), and each file's: both
+  // count as flushes; what a flush reached is safe from the next power cut.
+  platform::Result<bool> flushFileSystem(const platform::Path& root) override {
     if (trips(Operation::flush, root)) return injected();
-    platform::Status flushed = PosixFileSystem::flush(root, files);
+    if (stacked) return false;
+    platform::Result<bool> flushed = PosixFileSystem::flushFileSystem(root);
     std::lock_guard<std::mutex> lock(mutex_);
     unflushed_.clear();
+    return flushed;
+  }
+  platform::Status flushFiles(const std::vector<platform::Path>& files) override {
+    if (trips(Operation::flush, files.empty() ? platform::Path() : files[0])) return injected();
+    platform::Status flushed = PosixFileSystem::flushFiles(files);
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const platform::Path& file : files) {
+      flushedByThemselves.insert(file);
+      struct stat st;
+      if (::lstat(file.c_str(), &st) == 0) unflushed_.erase(st.st_ino);
+    }
     return flushed;
   }
   std::string bootSession() const override { return "boot " + std::to_string(boots_); }
@@ -101,7 +115,8 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
     auto found = PosixFileSystem::scan(path, state);
     if (!found) return found;
     std::vector<platform::ScannedEntry> entries = found.value();
-    const bool moved = !otherMount.empty() && platform::isBelow(path.string(), otherMount.string());
+    const bool moved =
+        !otherMount.empty() && (path == otherMount || platform::isBelow(path.string(), otherMount.string()));
     for (platform::ScannedEntry& entry : entries) {
       if (moved) entry.identity.device += 1000;
       auto lost = forgotten_.find(entry.identity.inode);  // as it stood before the power cut
@@ -112,6 +127,8 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
 
   std::function<void(Operation, const platform::Path&)> before;
   platform::Path otherMount;
+  bool stacked = false;                          // a file system whose own flush stops short of the disk
+  std::set<platform::Path> flushedByThemselves;  // each file that a flush of files reached
   // As on a system or file system that cannot exchange two entries in one step.
   bool withoutExchange = false;
   // As on a file system that keeps times in steps of this many seconds (FAT: 2): each file a copy writes gets its

@@ -394,9 +394,9 @@ class LauncherWindowTest : public QObject {
     QCOMPARE(world.label("detailLabel")->findChild<QAction*>("showLogAction")->text(),
              QStringLiteral("在文件管理器中显示日志"));
     QVERIFY(world.clickAndWait("checkButton"));
-    // What the press copied reached the disk before it ended, and the record says so.
-    QVERIFY(testing_support::readFile(world.files.root / runtime::kSyncRecordName).find("\nflushed\n") !=
-            std::string::npos);
+    // What the press copied reaches the disk after its result, and the record says so.
+    world.environment.afterPress->wait();
+    QVERIFY(testing_support::readFile(world.files.root / runtime::kSyncRecordName).find("\n~") == std::string::npos);
     world.setBackendScript("echo 'Traceback: boom' >&2\necho 'ValueError: x' >&2\nexit 3");
     QVERIFY(world.clickAndWait("launchButton"));
     world.setBackendScript("yes 字 | head -n 3000 | tr -d '\\n' >&2\nexit 3");  // 9,000 bytes
@@ -423,6 +423,15 @@ class LauncherWindowTest : public QObject {
                    .hasMatch(),
                qPrintable(lines[i]));
     }
+    // A flush that fails after the result leaves its own line.
+    testing_support::writePayloads(world.files.resources, "v3");
+    world.setBackendResult(true, "ready", "环境正常", "", false, true);
+    world.files.fileSystem.failAt(testing_support::FaultyFileSystem::Operation::flush, 1);
+    QVERIFY(world.clickAndWait("checkButton"));
+    world.environment.afterPress->wait();
+    QVERIFY2(QString::fromStdString(testing_support::readFile(log))
+                 .contains(QRegularExpression("\n\\d{4}-.* flush \\| injected fault[^\n]*\n$")),
+             testing_support::readFile(log).c_str());
 
     // A full log moves to launcher.log.1, keeping three; a log that cannot be written changes nothing.
     LauncherWorld full;
@@ -468,17 +477,22 @@ class LauncherWindowTest : public QObject {
 
     for (const char* name : {"checkButton", "launchButton"}) QTest::mouseClick(world.button(name), Qt::LeftButton);
     QTest::qWait(100);
-    // The script ends before the disk has what the press copied: the line says what the press waits for.
+    // The script ends before the disk has what the press copied: the result does not wait for the disk.
     testing_support::writeFile(release, "");
-    QTRY_COMPARE_WITH_TIMEOUT(world.label("progressLabel")->text(), QStringLiteral("正在将运行环境写入磁盘…"), 20000);
-    QCOMPARE(world.state(), QStringLiteral("正在安装环境，请稍候… | label | - |  | busy"));
-    testing_support::writeFile(flushed, "");
     QVERIFY(world.waitUntilIdle());
     QCOMPARE(world.state(), QStringLiteral("安装完成 | systemBlue | - | check"));
     QCOMPARE(world.label("progressLabel")->text(), QString());
     QCOMPARE(testing_support::readFile(runs), std::string("run\n"));
-    QVERIFY(world.clickAndWait("checkButton"));  // the same result after a check enables launching
+    // The next press waits for that flush, saying so, and then runs as any press does.
+    QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(world.label("progressLabel")->text(), QStringLiteral("正在将运行环境写入磁盘…"), 20000);
+    QCOMPARE(world.state(), QStringLiteral("正在检测环境… | label | - |  | busy"));
+    QTest::qWait(1500);  // longer than the runtime's lock is waited for: this launcher's own flush is not another's
+    testing_support::writeFile(flushed, "");
+    QTRY_COMPARE_WITH_TIMEOUT(world.label("progressLabel")->text(), QString(), 20000);
+    QVERIFY(world.waitUntilIdle());  // the same result after a check enables launching
     QCOMPARE(world.state(), QStringLiteral("安装完成 | systemBlue | - | check launch"));
+    QCOMPARE(testing_support::readFile(runs), std::string("run\nrun\n"));
   }
 
   // The model list stays wherever the column can hold it (the empty activity row gives way first), and when

@@ -168,12 +168,17 @@ class FileSystem {
   // empty or short, so a reader must be able to tell. The file is made with mode 0644.
   virtual Status writeFileAtomically(const Path& path, const std::string& content) = 0;
 
-  // Makes everything written so far to the file system that holds `root` reach the disk, and returns once it
-  // has: the whole file system where the system can (Linux's syncfs), else each of `files` (below `root`) and
-  // then the drive's own cache (macOS, where fsync stops short of the drive). A file of `files` that is gone
-  // meanwhile is nothing to flush. Blocks for as long as the disk takes; fails with the system's error, and
-  // then nothing is known to have reached the disk.
-  virtual Status flush(const Path& root, const std::vector<Path>& files) = 0;
+  // Makes everything written so far to the file system that holds `root` reach the disk in one call, where the
+  // system has one and the file system passes it on to its storage (Linux's syncfs on a disk's file system),
+  // and returns true once it has. Returns false, having done nothing, where each file must be flushed by itself:
+  // on macOS, and on FUSE and stacked file systems (overlayfs, eCryptfs), whose syncfs stops short of the
+  // storage below. Blocks for as long as the disk takes; fails with the system's error.
+  virtual Result<bool> flushFileSystem(const Path& root) = 0;
+
+  // Makes the data written so far to each of `files` reach the disk (fsync; on macOS then the drive's own cache,
+  // once for each file system among them, since fsync stops short of it there). A file that is gone, or a link
+  // now, is nothing to flush. Fails with the system's error at the first file that cannot be flushed.
+  virtual Status flushFiles(const std::vector<Path>& files) = 0;
 
   // Names the system's current boot: it changes on every start of the machine, so that a power cut always lies
   // between two different names. Empty when the system does not say.
@@ -219,7 +224,8 @@ class PosixFileSystem : public FileSystem {
   Result<std::uint64_t> freeSpace(const Path& path) const override;
   Result<std::string> readFile(const Path& path) const override;
   Status writeFileAtomically(const Path& path, const std::string& content) override;
-  Status flush(const Path& root, const std::vector<Path>& files) override;
+  Result<bool> flushFileSystem(const Path& root) override;
+  Status flushFiles(const std::vector<Path>& files) override;
   std::string bootSession() const override;
   Result<LockAttempt> tryLockFile(const Path& path, const std::string& note) override;
   Status appendToFile(const Path& path, const std::string& text) override;

@@ -3,6 +3,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#if !defined(__APPLE__)
+#include <sys/vfs.h>
+#endif
 #if defined(__APPLE__)
 #include <sys/sysctl.h>
 #endif
@@ -253,23 +256,52 @@ Status PosixFileSystem::writeFileAtomically(const Path& path, const std::string&
   return Status::success();
 }
 
-Status PosixFileSystem::flush(const Path& root, [[maybe_unused]] const std::vector<Path>& files) {
+Result<bool> PosixFileSystem::flushFileSystem(const Path& root) {
+#if defined(__APPLE__)
+  (void)root;
+  return false;  // no such call: each file, then the drive's cache
+#else
   const std::string what = "无法将" + q(root) + "写入磁盘";
   Fd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder.valid()) return posixError(errno, what);
+  struct statfs kind;
+  if (::fstatfs(folder.get(), &kind) != 0) return posixError(errno, what);
+  constexpr unsigned long kFuse = 0x65735546, kOverlay = 0x794c7630, kEcryptfs = 0xf15f;
+  const auto type = static_cast<unsigned long>(kind.f_type);
+  if (type == kFuse || type == kOverlay || type == kEcryptfs) return false;
+  if (::syncfs(folder.get()) != 0) return posixError(errno, what);
+  return true;
+#endif
+}
+
+Status PosixFileSystem::flushFiles(const std::vector<Path>& files) {
 #if defined(__APPLE__)
+  std::vector<std::pair<dev_t, Path>> lastOfEach;  // the last file flushed on each file system met
+#endif
   for (const Path& file : files) {
     Fd open(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!open.valid()) {
       if (errno == ENOENT || errno == ELOOP) continue;  // gone, or a link now: nothing of ours to flush
-      return posixError(errno, what);
+      return posixError(errno, "无法将" + q(file) + "写入磁盘");
     }
-    if (::fsync(open.get()) != 0) return posixError(errno, what);
+    struct stat st;
+    if (::fstat(open.get(), &st) != 0) return posixError(errno, "无法将" + q(file) + "写入磁盘");
+    if (!S_ISREG(st.st_mode)) continue;  // a pipe or a folder put in its place: nothing of ours
+    if (::fsync(open.get()) != 0) return posixError(errno, "无法将" + q(file) + "写入磁盘");
+#if defined(__APPLE__)
+    auto met = std::find_if(lastOfEach.begin(), lastOfEach.end(), [&](const auto& d) { return d.first == st.st_dev; });
+    if (met == lastOfEach.end()) met = lastOfEach.insert(met, {st.st_dev, Path()});
+    met->second = file;
+#endif
   }
-  // fsync hands the data to the drive, which may still hold it in its own cache; this empties that cache.
-  if (::fcntl(folder.get(), F_FULLFSYNC) != 0 && ::fsync(folder.get()) != 0) return posixError(errno, what);
-#else
-  if (::syncfs(folder.get()) != 0) return posixError(errno, what);
+#if defined(__APPLE__)
+  // fsync hands the data to the drive, which may still hold it in its own cache; this empties that cache, once
+  // for each drive, after every file on it.
+  for (const auto& [device, file] : lastOfEach) {
+    Fd open(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (open.valid() && ::fcntl(open.get(), F_FULLFSYNC) != 0)
+      return posixError(errno, "无法将" + q(file) + "写入磁盘");
+  }
 #endif
   return Status::success();
 }
