@@ -294,6 +294,16 @@ TEST_F(FileSystem, NamesTheBootAndFlushes) {
   if (::geteuid() != 0) {
     EXPECT_EQ(fs.flushFiles({dir / "unreadable"}).error().code(), EACCES);
   }
+  // A stacked file system's own flush stops short of the storage below: there each file is flushed by itself.
+  for (const char* part : {"lower", "upper", "work"}) std::filesystem::create_directories(dir / part);
+  for (const bool stacked : {false, true}) {
+    Mount mount(stacked ? "-t overlay overlay -o lowerdir=" + (dir / "lower").string() +
+                              ",upperdir=" + (dir / "upper").string() + ",workdir=" + (dir / "work").string()
+                        : "-t tmpfs tmpfs",
+                dir / "mounted");
+    if (!mount.mounted) GTEST_SKIP() << "needs root to mount";
+    EXPECT_EQ(fs.flushFileSystem(dir / "mounted").value(), !stacked);
+  }
 }
 
 // Copies of file data are whole, whatever the kernel copy reports, and holes stay holes.

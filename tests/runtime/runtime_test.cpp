@@ -131,19 +131,6 @@ std::map<std::string, std::string> scanned(const platform::Path& root, bool iden
   return found;
 }
 
-// A file system mounted at `where` (made when missing) for as long as this lives; needs root.
-struct Mount {
-  Mount(const std::string& how, const platform::Path& where) : where(where.string()) {
-    std::filesystem::create_directories(where);
-    mounted = ::geteuid() == 0 && std::system(("mount " + how + " '" + this->where + "'").c_str()) == 0;
-  }
-  ~Mount() {
-    if (mounted) (void)std::system(("umount '" + where + "'").c_str());
-  }
-  std::string where;
-  bool mounted = false;
-};
-
 // A managed root synced from version 1 and cleaned as the flow cleans it, and a bundle at version 2.
 struct SyncWorld {
   RuntimeWorld world;
@@ -255,6 +242,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       {"the record cut short", {"*"}, true},
       {"the record's lines out of order", {"*"}, true},
       {"the record missing", {"*"}, true},
+      {"the record in the earlier format", {}, false},
       {"the bundle copied elsewhere", {"*"}, true},
       {"the app moved", {}, false},
       {"the app reached through another mount", {}, false},
@@ -297,6 +285,14 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     const platform::Path record = root / runtime::kSyncRecordName;
     if (change == "the record cut short") std::filesystem::resize_file(record, std::filesystem::file_size(record) - 1);
     if (change == "the record missing") std::filesystem::remove(record);
+    if (change == "the record in the earlier format") {  // one line said "not flushed" of all its files
+      std::string text = readFile(record);
+      text.replace(0, text.find('\n'), "lanqi-launcher sync record 2");
+      const size_t count = text.find('\n', text.find("\nboot ") + 1) + 1;
+      text.insert(count, "not flushed\n");
+      for (size_t at; (at = text.find("\n~")) != std::string::npos;) text.erase(at + 1, 1);
+      writeFile(record, text);
+    }
     if (change == "the record's lines out of order") {  // the first two files', after five lines of header
       std::string text = readFile(record);
       size_t first = 0;

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <set>
@@ -23,3 +24,16 @@ using testing_support::TempDir;
 using testing_support::touch;
 using testing_support::writeFile;
 using testing_support::writeScript;
+
+// A file system mounted at `where` (made when missing) for as long as this lives; needs root.
+struct Mount {
+  Mount(const std::string& how, const platform::Path& where) : where(where.string()) {
+    std::filesystem::create_directories(where);
+    mounted = ::geteuid() == 0 && std::system(("mount " + how + " '" + this->where + "'").c_str()) == 0;
+  }
+  ~Mount() {
+    if (mounted) (void)std::system(("umount '" + where + "'").c_str());
+  }
+  std::string where;
+  bool mounted = false;
+};
