@@ -11,7 +11,8 @@ file(GLOB_RECURSE bundle_sample_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/samp
 if(LAUNCHER_PAYLOAD_DIR)
   file(GLOB_RECURSE bundle_payload_files CONFIGURE_DEPENDS ${LAUNCHER_PAYLOAD_DIR}/*)
 endif()
-set(bundle_inputs ${bundle_sample_files} ${bundle_payload_files} ${CMAKE_SOURCE_DIR}/tools/assemble_bundle.py)
+set(bundle_inputs ${bundle_sample_files} ${bundle_payload_files} ${CMAKE_SOURCE_DIR}/tools/assemble_bundle.py
+                  ${CMAKE_SOURCE_DIR}/tools/payload-manifest)
 
 # Beside the runtime the bundle carries the window's icon, Qt's own texts in Chinese and the app's Chinese name
 # for the system (zh_Hans.lproj), in the same places on every platform; AppIcon.icns is the icon of the app

@@ -165,6 +165,9 @@ def main():
         shutil.copyfile(source, destination)
     if options.icon:
         write_icns(options.icon, os.path.join(contents, "Resources", "AppIcon.icns"))
+    # Last: the manifest describes the payload as it ships.
+    subprocess.run([sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "payload-manifest"),
+                    options.app], check=True)
     print(options.app)
     return 0
 

@@ -49,6 +49,7 @@ std::string formatPressRecord(const PressRecord& record) {
     line += ", sync: " + std::to_string(sync.entriesKept) + " kept, " + std::to_string(sync.entriesReplaced) +
             " replaced, " + std::to_string(sync.filesCopied) + " files (" + std::to_string(sync.bytesCopied) +
             " bytes) copied" + (sync.recordTrusted ? "" : ", no usable record");
+    if (!sync.withoutManifest.empty()) line += ", trusted by identity at the same path only: " + sync.withoutManifest;
     for (const std::string& mount : sync.mountsLeft)
       line += ", a drive mounted at " + oneLine(mount, kLogTextBytes) + " left in place";
   }

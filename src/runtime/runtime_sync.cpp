@@ -14,6 +14,7 @@
 
 #include "platform/system/process.h"
 #include "runtime/executable_repair.h"
+#include "runtime/payload_manifest.h"
 #include "runtime/runtime_error.h"
 #include "runtime/sync_record.h"
 
@@ -52,6 +53,34 @@ std::string joined(const std::string& parent, const std::string& child) {
   return child.empty() ? parent : parent + "/" + child;
 }
 
+// How far the record vouches for its copies in this sync.
+struct Trust {
+  const PayloadManifest* manifest = nullptr;  // the bundle's manifest, when it describes the payload
+  bool sameBuild = false;                     // the record's copies came from the build that manifest describes
+  bool samePlace = false;                     // the record's copies came from this bundle folder
+};
+
+// The manifest's line for the file `path` of an entry (`described`: the entry's lines, whose paths start with a
+// payload's folder of `prefix` bytes); none when it has none.
+const ManifestEntry* describedFile(std::span<const ManifestEntry> described, size_t prefix, std::string_view path) {
+  auto at = std::lower_bound(described.begin(), described.end(), path, [&](const ManifestEntry& entry, auto p) {
+    return platform::comparePaths(std::string_view(entry.path).substr(prefix), p) < 0;
+  });
+  return at != described.end() && std::string_view(at->path).substr(prefix) == path ? &*at : nullptr;
+}
+
+// True when the record's line `file` vouches for the bundle's file as it stands now (`now`, which the manifest
+// describes by `described`, if usable). Within one build, by the identities, wherever the bundle now lives; once
+// the build changed, by the digest and the mode, since two builds may give a same-size edit the same inode,
+// size and times; without a usable manifest, or for a line without a digest, by the identities at the same place
+// and device only.
+bool vouches(const RecordedFile& file, const platform::FileIdentity& now, const ManifestEntry* described,
+             const Trust& trust) {
+  if (trust.sameBuild) return sameVersion(file.copy.source, now);
+  if (described && file.digest) return *file.digest == described->digest && file.copy.source.mode == now.mode;
+  return trust.samePlace && sameVersion(file.copy.source, now) && file.copy.source.device == now.device;
+}
+
 // What has to change in one of the seven entries, found by comparing the bundle's tree, the runtime root's tree
 // and the record.
 struct EntryPlan {
@@ -62,9 +91,13 @@ struct EntryPlan {
     // Each file and link of the piece (below it, "" for the piece itself) as the bundle's tree was read.
     std::vector<std::pair<std::string, platform::FileIdentity>> files;
   };
-  std::vector<Piece> copies;           // copied whole and swapped in
-  std::vector<std::string> removals;   // not in the bundle: moved out
-  std::vector<RecordedFile*> kept;     // proven unchanged: the record's lines, in order
+  std::vector<Piece> copies;          // copied whole and swapped in
+  std::vector<std::string> removals;  // not in the bundle: moved out
+  std::vector<RecordedFile*> kept;    // proven unchanged: the record's lines, in order
+  size_t updated = 0;                 // of those, lines that now name a new build's file
+  // The entry's lines in a usable manifest, whose paths start with the payload's folder, of `prefix` bytes.
+  std::span<const ManifestEntry> described;
+  size_t prefix = 0;
   std::vector<std::string> mounts;     // drives mounted where the bundle has nothing: left where they are
   std::optional<std::string> blocked;  // a drive mounted where a piece of the bundle has to go
   std::uint64_t bytes = 0;             // to copy
@@ -82,12 +115,15 @@ const ScannedEntry* mountBelow(const std::vector<ScannedEntry>& tree, size_t at)
 // stays, what is copied whole and what goes. Below a piece that is copied or removed whole nothing more is
 // looked at. A drive mounted in the runtime root is not ours: nothing below it is looked at, moved or removed; a
 // folder that leads to one is emptied of everything else rather than removed, and one that is in the way of the
-// bundle blocks the entry.
+// bundle blocks the entry. A file stays when the record vouches for it (see vouches) and its copy is as placed;
+// a line kept across builds is made to name the new build's file. `described`: the entry's lines in a usable
+// manifest, whose paths start with a payload's folder of `prefix` bytes.
 EntryPlan planEntry(const char* name, const std::vector<ScannedEntry>& source,
-                    const std::vector<ScannedEntry>& existing, std::span<RecordedFile> recorded) {
+                    const std::vector<ScannedEntry>& existing, std::span<RecordedFile> recorded, const Trust& trust,
+                    std::span<const ManifestEntry> described, size_t prefix) {
   EntryPlan plan;
   std::string key;  // the record's name of the file at hand, built in place
-  size_t i = 0, j = 0, r = 0;
+  size_t i = 0, j = 0, r = 0, m = 0;
   auto skipBelow = [](const std::vector<ScannedEntry>& tree, size_t& at, const std::string& folder) {
     while (at < tree.size() && platform::isBelow(tree[at].relativePath, folder)) ++at;
   };
@@ -125,9 +161,19 @@ EntryPlan planEntry(const char* name, const std::vector<ScannedEntry>& source,
       key.assign(name);
       if (!entry.relativePath.empty()) key.append("/").append(entry.relativePath);
       while (r < recorded.size() && platform::comparePaths(recorded[r].path, key) < 0) ++r;
-      if (r < recorded.size() && recorded[r].path == key && sameVersion(recorded[r].copy.source, entry.identity) &&
-          sameVersion(recorded[r].copy.copy, copy->identity)) {
-        plan.kept.push_back(&recorded[r]);
+      auto suffix = [&](size_t at) { return std::string_view(described[at].path).substr(prefix); };
+      while (m < described.size() && platform::comparePaths(suffix(m), key) < 0) ++m;
+      const ManifestEntry* line = m < described.size() && suffix(m) == key ? &described[m] : nullptr;
+      if (r < recorded.size() && recorded[r].path == key && sameVersion(recorded[r].copy.copy, copy->identity) &&
+          vouches(recorded[r], entry.identity, line, trust)) {
+        RecordedFile& kept = recorded[r];
+        if (!trust.sameBuild && line) {  // now the new build's file, by its identity and digest
+          plan.updated += kept.copy.source != entry.identity || kept.digest != line->digest;
+          kept.copy.source = entry.identity;
+          kept.digest = line->digest;
+          kept.lineLength = 0;
+        }
+        plan.kept.push_back(&kept);
         ++i, ++j;
         continue;
       }
@@ -330,18 +376,23 @@ bool storedAs(std::int64_t given, std::int64_t copied) {
 // file, its modification time) as the bundle's entry was read. One that a program changed since is left out,
 // so the next sync copies it again.
 void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& destination,
-                 const EntryPlan::Piece& piece, std::vector<RecordedFile>& record) {
+                 const EntryPlan::Piece& piece, const EntryPlan& entry, std::vector<RecordedFile>& record) {
   platform::Result<std::vector<ScannedEntry>> placed =
       fileSystem.scan(destination / piece.relative, platform::TreeState::busy);
   if (!placed) return;
   auto source = piece.files.begin();
-  for (const ScannedEntry& entry : placed.value()) {
-    if (entry.kind == EntryKind::directory) continue;
-    while (source != piece.files.end() && platform::comparePaths(source->first, entry.relativePath) < 0) ++source;
+  for (const ScannedEntry& file : placed.value()) {
+    if (file.kind == EntryKind::directory) continue;
+    while (source != piece.files.end() && platform::comparePaths(source->first, file.relativePath) < 0) ++source;
     if (source == piece.files.end()) return;
-    if (source->first != entry.relativePath || source->second.size != entry.identity.size) continue;
-    if (entry.kind == EntryKind::regular && !storedAs(source->second.modifiedNs, entry.identity.modifiedNs)) continue;
-    record.push_back({joined(piece.relative, entry.relativePath), RecordedCopy{source->second, entry.identity}});
+    if (source->first != file.relativePath || source->second.size != file.identity.size) continue;
+    if (file.kind == EntryKind::regular && !storedAs(source->second.modifiedNs, file.identity.modifiedNs)) continue;
+    RecordedFile& line = record.emplace_back();
+    line.path = joined(piece.relative, file.relativePath);
+    line.copy = RecordedCopy{source->second, file.identity};
+    if (const ManifestEntry* described = describedFile(entry.described, entry.prefix, line.path)) {
+      line.digest = described->digest;
+    }
   }
 }
 
@@ -372,6 +423,9 @@ using Scan = platform::Result<std::vector<ScannedEntry>>;
 // The bundle's two payloads, which the seven entries come from.
 struct Payloads {
   platform::Path embedded, common, target;
+  std::string folderOf(const PlannedEntry& entry) const {
+    return (entry.fromCommonPayload ? common : target).filename().string();
+  }
   platform::Path sourceOf(const PlannedEntry& entry) const {
     return (entry.fromCommonPayload ? common : target) / entry.name;
   }
@@ -382,12 +436,13 @@ struct Reading {
   std::vector<Scan> bundle, runtime;
   std::string recordText;  // kept: the files that stay keep their lines from it
   std::optional<SyncRecord> record;
+  std::optional<PayloadManifest> manifest;
 };
 
-// Reads the bundle's seven trees (on a second thread), the record (on a third: the system spreads the three over
-// the processors there are) and the runtime root's seven trees, by metadata alone. Before the runtime root is
-// read it is made when missing and cleared of earlier syncs' leftovers; nothing else changes. A tree that could
-// not be read is a failed scan in `reading`; fails only when `destination` cannot be made.
+// Reads the bundle's seven trees (on a second thread), the record and the bundle's manifest (on a third: the
+// system spreads the three over the processors there are) and the runtime root's seven trees, by metadata alone. Before
+// the runtime root is read it is made when missing and cleared of earlier syncs' leftovers; nothing else changes. A
+// tree that could not be read is a failed scan in `reading`; fails only when `destination` cannot be made.
 platform::Status scanBothSides(platform::FileSystem& fileSystem, const Payloads& payloads,
                                const platform::Path& destination, Reading& reading) {
   std::future<std::vector<Scan>> bundle = std::async(std::launch::async, [&] {
@@ -401,6 +456,12 @@ platform::Status scanBothSides(platform::FileSystem& fileSystem, const Payloads&
       reading.recordText = std::move(text).value();
       reading.record = decodeSyncRecord(reading.recordText);
       if (reading.record) forgetWhatAPowerCutMayHaveTaken(*reading.record, fileSystem.bootSession());
+    }
+    if (platform::Result<std::string> text =
+            fileSystem.readFile(payloads.embedded.parent_path() / kPayloadManifestName)) {
+      const std::string common = payloads.common.filename().string(), target = payloads.target.filename().string();
+      const std::string_view kept[] = {common, target};
+      reading.manifest = decodePayloadManifest(text.value(), kept);
     }
   });
   platform::Status made = fileSystem.createDirectories(destination);
@@ -421,7 +482,31 @@ struct SyncPlan {
   bool roomy = false;        // the disk holds the copies beside the old pieces
   size_t keptFiles = 0;      // of the record's, proven unchanged
   bool recordStays = false;  // every recorded file kept and nothing else changes
+  Trust trust;
+  std::string untrustedManifest;  // why the bundle's manifest is not used, if it is not
 };
+
+// True when the manifest's lines `described` name the bundle's files and links of one entry (`source`, as
+// scanned), each with its size: the manifest describes the payload as it now stands, but for same-size edits.
+bool describes(std::span<const ManifestEntry> described, size_t prefix, const std::vector<ScannedEntry>& source,
+               std::string_view name) {
+  size_t m = 0;
+  for (const ScannedEntry& entry : source) {
+    if (entry.kind == EntryKind::directory) continue;
+    if (m == described.size() || (entry.kind == EntryKind::symlink) != described[m].link ||
+        entry.identity.size != described[m].size) {
+      return false;
+    }
+    const std::string_view path = std::string_view(described[m++].path).substr(prefix);
+    if (entry.relativePath.empty()
+            ? path != name
+            : !(path.size() == name.size() + 1 + entry.relativePath.size() && path.starts_with(name) &&
+                path[name.size()] == '/' && path.ends_with(entry.relativePath))) {
+      return false;
+    }
+  }
+  return m == described.size();
+}
 
 // Decides what each entry needs from the two trees and the record (see planEntry), where each piece comes from,
 // and whether the disk has room to copy everything before anything is swapped in; where it has, an entry in
@@ -435,8 +520,30 @@ platform::Status planSync(platform::FileSystem& fileSystem, const Payloads& payl
     if (bundle.value().empty())
       return platform::posixError(ENOENT, "无法读取“" + payloads.sourceOf(kCopyPlan[k]).string() + "”");
     if (!existing) return existing.error();
+  }
+  // The manifest is used only where it describes the payload; the record, by the rules of vouches.
+  const std::optional<PayloadManifest>& manifest = reading.manifest;
+  std::array<std::span<const ManifestEntry>, std::size(kCopyPlan)> described{};
+  plan.untrustedManifest = manifest ? "" : "no payload manifest";
+  for (size_t k = 0; k < std::size(kCopyPlan) && manifest; ++k) {
+    const std::string folder = payloads.folderOf(kCopyPlan[k]);
+    described[k] = describedEntry(*manifest, folder + "/" + kCopyPlan[k].name);
+    if (!describes(described[k], folder.size() + 1, reading.bundle[k].value(), kCopyPlan[k].name)) {
+      plan.untrustedManifest = "the payload manifest does not describe the payload";
+    }
+  }
+  if (plan.untrustedManifest.empty()) plan.trust.manifest = &*manifest;
+  plan.trust.sameBuild = plan.trust.manifest && record && record->build == manifest->whole;
+  plan.trust.samePlace = record && record->embeddedRuntime == payloads.embedded.string();
+  for (size_t k = 0; k < std::size(kCopyPlan); ++k) {
+    const Scan &bundle = reading.bundle[k], &existing = reading.runtime[k];
+    const size_t prefix = payloads.folderOf(kCopyPlan[k]).size() + 1;
+    const std::span<const ManifestEntry> lines = plan.trust.manifest ? described[k] : std::span<const ManifestEntry>();
     plan.entries.push_back(planEntry(kCopyPlan[k].name, bundle.value(), existing.value(),
-                                     record ? recordedEntry(*record, kCopyPlan[k].name) : std::span<RecordedFile>()));
+                                     record ? recordedEntry(*record, kCopyPlan[k].name) : std::span<RecordedFile>(),
+                                     plan.trust, lines, prefix));
+    plan.entries.back().described = lines;
+    plan.entries.back().prefix = prefix;
     if (const std::optional<std::string>& mount = plan.entries.back().blocked) {
       return platform::posixError(EBUSY, "“" + (destination / *mount).string() +
                                              "”处挂载着另一个文件系统，运行环境的文件无法放入，启动器也不会移动它");
@@ -444,9 +551,12 @@ platform::Status planSync(platform::FileSystem& fileSystem, const Payloads& payl
     plan.bytes += plan.entries.back().bytes;
     plan.keptFiles += plan.entries.back().kept.size();
   }
-  plan.recordStays = record && plan.keptFiles == record->files.size() &&
-                     std::all_of(plan.entries.begin(), plan.entries.end(),
-                                 [](const EntryPlan& entry) { return entry.copies.empty() && entry.removals.empty(); });
+  const std::optional<text::Digest> build =
+      plan.trust.manifest ? std::optional(plan.trust.manifest->whole) : std::nullopt;
+  plan.recordStays = record && record->build == build && plan.keptFiles == record->files.size() &&
+                     std::all_of(plan.entries.begin(), plan.entries.end(), [](const EntryPlan& entry) {
+                       return entry.copies.empty() && entry.removals.empty() && entry.updated == 0;
+                     });
   platform::Result<std::uint64_t> free = fileSystem.freeSpace(destination);
   plan.roomy = free && free.value() >= plan.bytes + kSpareBytes;
   for (size_t k = 0; k < plan.entries.size(); ++k) {
@@ -507,7 +617,10 @@ platform::Status placeAll(platform::FileSystem& fileSystem, const platform::Path
 // full copy next time.
 void writeNextRecord(platform::FileSystem& fileSystem, const Payloads& payloads, const platform::Path& destination,
                      SyncPlan& plan, const Reading& reading) {
-  SyncRecord next{payloads.embedded.string(), fileSystem.bootSession(), {}};
+  SyncRecord next{payloads.embedded.string(),
+                  fileSystem.bootSession(),
+                  plan.trust.manifest ? std::optional(plan.trust.manifest->whole) : std::nullopt,
+                  {}};
   next.files.reserve(plan.keptFiles);
   size_t copiedFiles = 0;
   std::array<size_t, std::size(kCopyPlan)> order;  // the entries in the record's order
@@ -516,12 +629,19 @@ void writeNextRecord(platform::FileSystem& fileSystem, const Payloads& payloads,
             [](size_t a, size_t b) { return platform::comparePaths(kCopyPlan[a].name, kCopyPlan[b].name) < 0; });
   for (size_t k : order) {
     std::vector<RecordedFile> copied;
-    for (const EntryPlan::Piece& piece : plan.entries[k].copies) recordPiece(fileSystem, destination, piece, copied);
+    for (const EntryPlan::Piece& piece : plan.entries[k].copies) {
+      recordPiece(fileSystem, destination, piece, plan.entries[k], copied);
+    }
     copiedFiles += copied.size();
     mergeInto(next.files, plan.entries[k].kept, copied);
   }
   const std::optional<SyncRecord>& record = reading.record;
-  if (record && copiedFiles == 0 && plan.keptFiles == record->files.size()) return;
+  const bool updated = std::any_of(plan.entries.begin(), plan.entries.end(),
+                                   [](const EntryPlan& entry) { return entry.updated != 0; });
+  if (record && copiedFiles == 0 && plan.keptFiles == record->files.size() && record->build == next.build &&
+      !updated) {
+    return;
+  }
   (void)fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(next, reading.recordText));
 }
 
@@ -547,6 +667,7 @@ platform::Result<SyncReport> syncEmbeddedRuntime(const RuntimeContext& context, 
   }
   SyncReport report;
   report.recordTrusted = reading.record.has_value();
+  report.withoutManifest = plan.untrustedManifest;
   for (const EntryPlan& entry : plan.entries) {
     report.mountsLeft.insert(report.mountsLeft.end(), entry.mounts.begin(), entry.mounts.end());
   }

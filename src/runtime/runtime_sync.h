@@ -35,6 +35,9 @@ struct SyncReport {
   bool recordTrusted = false;           // false: there was no usable record of the last sync, so every file was copied
   bool flushPending = false;            // the record vouches for data that may not be on the disk yet: see flushRuntime
   std::vector<std::string> mountsLeft;  // drives mounted inside the entries where the bundle has nothing: kept
+  // Why the bundle's payload manifest was not used, if it was not: its copies are then trusted only at the same
+  // path and device.
+  std::string withoutManifest;
 };
 
 // Told how far the copying of one sync has come, from 0 to 100, each value at most once, on the sync's thread.

@@ -1,69 +1,17 @@
 #include "runtime/sync_record.h"
 
 #include <algorithm>
-#include <charconv>
+
+#include "runtime/line_text.h"
 
 namespace runtime {
 namespace {
 
+using namespace text;
+
 constexpr std::string_view kHeader = "lanqi-launcher sync record 3";
 // The earlier version: a line "flushed" or "not flushed" after the boot said it of every file.
 constexpr std::string_view kEarlierHeader = "lanqi-launcher sync record 2";
-
-// Paths may hold any byte but NUL: the line feed, the tab and the backslash are written as escapes.
-void appendEscaped(std::string& out, std::string_view text) {
-  if (text.find_first_of("\\\n\t") == std::string_view::npos) {  // nearly every path: as it is
-    out.append(text);
-    return;
-  }
-  for (char c : text) {
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else {
-      out += c;
-    }
-  }
-}
-
-std::optional<std::string> unescaped(std::string_view text) {
-  if (text.find('\\') == std::string_view::npos) return std::string(text);
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      out += text[i];
-      continue;
-    }
-    if (++i == text.size()) return std::nullopt;
-    switch (text[i]) {
-      case '\\':
-        out += '\\';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      default:
-        return std::nullopt;
-    }
-  }
-  return out;
-}
-
-template <class T>
-void appendNumber(std::string& out, T value, char separator) {
-  char digits[24];
-  auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
-  (void)error;  // 24 characters hold every 64-bit number
-  out.append(digits, end);
-  if (separator != '\0') out += separator;
-}
 
 void appendIdentity(std::string& out, const platform::FileIdentity& id) {
   appendNumber(out, id.device, ' ');
@@ -72,26 +20,6 @@ void appendIdentity(std::string& out, const platform::FileIdentity& id) {
   appendNumber(out, id.modifiedNs, ' ');
   appendNumber(out, id.changedNs, ' ');
   appendNumber(out, id.mode, '\0');
-}
-
-// Reads the next line of `text` from `at` (without its line feed); none when no line feed ends it.
-std::optional<std::string_view> nextLine(std::string_view text, size_t& at) {
-  size_t end = text.find('\n', at);
-  if (end == std::string_view::npos) return std::nullopt;
-  std::string_view line = text.substr(at, end - at);
-  at = end + 1;
-  return line;
-}
-
-template <class T>
-bool readNumber(std::string_view& text, T& value, char separator) {
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end == text.data()) return false;
-  text.remove_prefix(static_cast<size_t>(end - text.data()));
-  if (separator == '\0') return true;
-  if (text.empty() || text.front() != separator) return false;
-  text.remove_prefix(1);
-  return true;
 }
 
 bool readIdentity(std::string_view& text, platform::FileIdentity& id, char last) {
@@ -113,6 +41,8 @@ std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedF
   appendEscaped(out, record.embeddedRuntime);
   out.append("\nboot ");
   appendEscaped(out, record.boot);
+  out.append("\nbuild ");
+  appendDigest(out, record.build);
   out.append("\n").append(std::to_string(record.files.size())).append("\n");
   for (const RecordedFile& file : record.files) {
     if (!file.onDisk) out += '~';
@@ -124,6 +54,8 @@ std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedF
     appendIdentity(out, file.copy.source);
     out += '\t';
     appendIdentity(out, file.copy.copy);
+    out += '\t';
+    appendDigest(out, file.digest);
     out += '\t';
     appendEscaped(out, file.path);
     out += '\n';
@@ -137,12 +69,15 @@ std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
   std::optional<std::string_view> header = nextLine(text, at), folder = nextLine(text, at), boot = nextLine(text, at);
   const bool earlier = header && *header == kEarlierHeader;
   std::optional<std::string_view> flushed = earlier ? nextLine(text, at) : std::string_view(),
+                                  build = earlier ? std::string_view("build -") : nextLine(text, at),
                                   count = nextLine(text, at);
   if (!header || (*header != kHeader && !earlier) || !folder || !boot || !boot->starts_with("boot ") || !flushed ||
-      !count) {
+      !build || !build->starts_with("build ") || !count) {
     return std::nullopt;
   }
   SyncRecord record;
+  build->remove_prefix(6);
+  if (!readDigest(*build, record.build, '\0') || !build->empty()) return std::nullopt;
   std::optional<std::string> embedded = unescaped(*folder), bootName = unescaped(boot->substr(5));
   size_t files = 0;
   if (!embedded || !bootName || (earlier && *flushed != "flushed" && *flushed != "not flushed") ||
@@ -162,7 +97,10 @@ std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
     if (!earlier && !file.onDisk) line->remove_prefix(1);
     file.lineAt = static_cast<size_t>(line->data() - text.data());
     file.lineLength = line->size();
-    if (!readIdentity(*line, file.copy.source, '\t') || !readIdentity(*line, file.copy.copy, '\t')) return std::nullopt;
+    if (!readIdentity(*line, file.copy.source, '\t') || !readIdentity(*line, file.copy.copy, '\t') ||
+        (!earlier && !readDigest(*line, file.digest, '\t'))) {
+      return std::nullopt;
+    }
     std::optional<std::string> path = unescaped(*line);
     if (!path || path->empty()) return std::nullopt;
     file.path = std::move(*path);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/system/fs.h"
+#include "runtime/line_text.h"
 
 namespace runtime {
 
@@ -25,6 +26,8 @@ struct RecordedCopy {
 struct RecordedFile {
   std::string path;  // below the runtime root, "python/bin/python3"
   RecordedCopy copy;
+  // The digest of the bundle's file as the payload manifest gave it when it was copied; none without one.
+  std::optional<text::Digest> digest;
   // Whether the copy's data is known to have reached the disk (a flush ended after it was placed). Until then a
   // power cut may have left the file with its size, inode and times but not its data, so such a file is
   // trusted only in the boot that wrote the record.
@@ -33,17 +36,18 @@ struct RecordedFile {
   // so that a record written again from that text takes the line as it is; none for a file that was not decoded.
   std::size_t lineAt = 0, lineLength = 0;
   friend bool operator==(const RecordedFile& a, const RecordedFile& b) {
-    return a.path == b.path && a.copy == b.copy && a.onDisk == b.onDisk;
+    return a.path == b.path && a.copy == b.copy && a.digest == b.digest && a.onDisk == b.onDisk;
   }
 };
 
 struct SyncRecord {
-  // The bundle's "runtime" folder that the copies came from, for a reader: trust rests on each file's identity,
-  // so the same bundle moved elsewhere is still trusted.
+  // The bundle's "runtime" folder that the copies came from: where a bundle without a usable manifest is trusted.
   std::string embeddedRuntime;
   // The boot the record was written in (platform::FileSystem::bootSession): its files not yet on the disk are
   // trusted in that boot only.
   std::string boot;
+  // The build whose payload the copies came from: the whole digest of its manifest; none without one.
+  std::optional<text::Digest> build;
   // Each path once, in the order of platform::comparePaths: the order in which a scan meets them, so that a
   // sync walks the record beside the trees instead of looking each file up.
   std::vector<RecordedFile> files;
@@ -54,12 +58,12 @@ struct SyncRecord {
 // known to be on the disk, unless the record was written in this boot. Returns how many went.
 size_t forgetWhatAPowerCutMayHaveTaken(SyncRecord& record, std::string_view currentBoot);
 
-// The record as text: a header line, the source folder, the boot, the number of files, one line per file (marked
-// "~" while its data is not known to be on the disk) and an end line that repeats the number, so a record cut
-// short anywhere is refused. The record of the earlier version, which said "flushed" or "not flushed" of all its
-// files at once, is still read. A file decoded from
-// `decodedFrom` (the text of an earlier record) keeps its line from there, unchanged: at a suite's size, a record with
-// one changed file is mostly copied rather than written out number by number.
+// The record as text: a header line, the source folder, the boot, the build, the number of files, one line per
+// file (both identities, the digest, the path; marked "~" while its data is not known to be on the disk) and an end
+// line that repeats the number, so a record cut short anywhere is refused. The record of the earlier version, which
+// said "flushed" or "not flushed" of all its files at once, is still read. A file decoded from `decodedFrom` (the text
+// of an earlier record) keeps its line from there, unchanged: at a suite's size, a record with one changed file is
+// mostly copied rather than written out number by number.
 std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedFrom = {});
 
 // The record that `text` holds, or none when it is not whole and well formed, or does not list its files in

@@ -10,8 +10,12 @@
 namespace testing_support {
 
 // Writes "runtime/common" and "runtime/<target>" payloads under `resources`, with a marker text in each file so
-// that a test can tell which copy it sees.
+// that a test can tell which copy it sees, and their manifest, as a build does.
 void writePayloads(const platform::Path& resources, const std::string& marker = "v1");
+
+// Writes the payload manifest of `resources` as it now stands, in the format of tools/payload-manifest, with a
+// stand-in digest.
+void writeManifest(const platform::Path& resources);
 
 // Writes a fake uname that prints `output` (printf format) and exits with `status`.
 platform::Path writeFakeUname(const platform::Path& folder, const std::string& output, int status = 0);

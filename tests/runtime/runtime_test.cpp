@@ -5,6 +5,7 @@
 #include "flow/press_log.h"
 #include "runtime/executable_repair.h"
 #include "runtime/payload.h"
+#include "runtime/payload_manifest.h"
 #include "runtime/runtime_lock.h"
 #include "runtime/runtime_sync.h"
 #include "runtime/runtime_target.h"
@@ -140,6 +141,11 @@ struct SyncWorld {
 
   SyncWorld() {
     testing_support::writePayloads(world.dir / "v2", "v2");
+    // Every file of the new version differs, its link too.
+    const platform::Path link = world.dir / "v2/runtime/macos-arm64/python/bin/python3";
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink("./python3.11", link);
+    testing_support::writeManifest(world.dir / "v2");
     RuntimeWorld reference;
     reference.context.resourceDirectory = world.dir / "v2";
     EXPECT_TRUE(runtime::syncEmbeddedRuntime(reference.context, reference.root, "macos-arm64").ok());
@@ -219,14 +225,17 @@ TEST(SyncEmbeddedRuntime, ReplacesEachEntryWholeAndLeavesOthersAlone) {
 
 // A press copies exactly what differs from the bundle, found from metadata alone and never from sizes and times
 // only: files that nothing changed keep their inode and change time, and the root ends as a fresh copy would.
+// Across builds trust follows the manifest's digests; without a usable manifest, the same place and device.
 TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
   const platform::Path site = "python/lib/site.py";
   struct Row {
     const char* change;
     std::set<std::string> copied;  // files and links that get a new identity; {"*"}: all of them
     bool recordRewritten;
-    int pieces = -1;  // copied whole, when not one for each file
+    int pieces = -1;                   // copied whole, when not one for each file
+    const char* withoutManifest = "";  // why the press did without the bundle's manifest
   };
+  const char* undescribed = "the payload manifest does not describe the payload";
   const std::set<std::string> lib = {"python/lib/site.py", "python/lib/sample/__init__.py",
                                      "python/lib/sample-1.0.dist-info/METADATA"};
   const Row rows[] = {
@@ -234,7 +243,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       {"a copy edited in place, its time set back", {"python/lib/site.py"}, true},
       {"a bundle file rewritten in place, same size and time", {"python/lib/site.py"}, true},
       {"a bundle file dated beyond 2262", {"python/lib/site.py"}, true},
-      {"a file added to the bundle", {"python/lib/added.py"}, true},
+      {"a file added to the bundle", {"python/lib/added.py"}, true, -1, undescribed},
       {"a tool's mode changed", {"python/bin/python3.11"}, true},
       {"a folder's mode changed", lib, true, 1},
       {"a file added inside an entry", {}, false},
@@ -242,10 +251,15 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       {"the record cut short", {"*"}, true},
       {"the record's lines out of order", {"*"}, true},
       {"the record missing", {"*"}, true},
-      {"the record in the earlier format", {}, false},
+      {"the record in the earlier format", {}, true},
       {"the bundle copied elsewhere", {"*"}, true},
       {"the app moved", {}, false},
       {"the app reached through another mount", {}, false},
+      {"a new build on an image: a same-size edit keeps every identity number", {"scripts/launcher_backend.py"}, true},
+      {"a new build on an image at another path and device, the same edit", {"scripts/launcher_backend.py"}, true},
+      {"an upgrade that replaces every file of the app, one changed", {"README.md"}, true},
+      {"the app at the same place without its manifest", {}, true, -1, "no payload manifest"},
+      {"the app moved without its manifest", {"*"}, true, -1, "no payload manifest"},
       {"a runtime on a file system that keeps times in steps of 2 s", {}, false},
       // A power cut forgets the data of every file copied since the last flush, keeping each one's size, inode
       // and times, and starts a new boot: the record is trusted only for what reached the disk.
@@ -285,13 +299,20 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     const platform::Path record = root / runtime::kSyncRecordName;
     if (change == "the record cut short") std::filesystem::resize_file(record, std::filesystem::file_size(record) - 1);
     if (change == "the record missing") std::filesystem::remove(record);
-    if (change == "the record in the earlier format") {  // one line said "not flushed" of all its files
-      std::string text = readFile(record);
-      text.replace(0, text.find('\n'), "lanqi-launcher sync record 2");
-      const size_t count = text.find('\n', text.find("\nboot ") + 1) + 1;
-      text.insert(count, "not flushed\n");
-      for (size_t at; (at = text.find("\n~")) != std::string::npos;) text.erase(at + 1, 1);
-      writeFile(record, text);
+    if (change == "the record in the earlier format") {  // no build, no digests; "not flushed" said of all files
+      std::string text = readFile(record), earlier;
+      size_t at = 0;
+      for (int line = 0; at < text.size(); ++line) {
+        std::string one = text.substr(at, text.find('\n', at) + 1 - at);
+        at += one.size();
+        if (line == 0) one = "lanqi-launcher sync record 2\n";
+        if (line == 3) one = "not flushed\n";  // in place of the build
+        if (one.starts_with("~")) one.erase(0, 1);
+        const size_t digest = one.find('\t', one.find('\t') + 1);
+        if (line > 4 && digest != std::string::npos) one.erase(digest, one.find('\t', digest + 1) - digest);
+        earlier += one;
+      }
+      writeFile(record, earlier);
     }
     if (change == "the record's lines out of order") {  // the first two files', after five lines of header
       std::string text = readFile(record);
@@ -312,6 +333,38 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       context.resourceDirectory = sync.world.dir / "Applications";
     }
     if (change == "the app reached through another mount") sync.faulty.otherMount = sync.world.dir / "v2";
+    const platform::Path script = "runtime/common/scripts/launcher_backend.py";
+    if (change.starts_with("a new build on an image")) {  // built again, its inode numbers and times the same
+      const platform::FileIdentity was =
+          sync.faulty.scan(sync.world.dir / "v2" / script, platform::TreeState::still).value()[0].identity;
+      writeFile(sync.world.dir / "v2" / script, "print('backend v9')");
+      const struct timespec times[2] = {{0, UTIME_OMIT},
+                                        {was.modifiedNs / 1'000'000'000, was.modifiedNs % 1'000'000'000}};
+      ::utimensat(AT_FDCWD, (sync.world.dir / "v2" / script).c_str(), times, 0);
+      testing_support::writeManifest(sync.world.dir / "v2");
+      platform::Path at = sync.world.dir / "v2";
+      if (change.find("another path") != std::string::npos) {
+        std::filesystem::rename(at, sync.world.dir / "mnt");
+        at = sync.faulty.otherMount = sync.world.dir / "mnt";
+        context.resourceDirectory = at;
+      }
+      sync.faulty.disguised[at / script] = was;
+    }
+    if (change.starts_with("an upgrade that replaces every file")) {
+      std::filesystem::copy(sync.world.dir / "v2", sync.world.dir / "upgraded",
+                            std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+      std::filesystem::remove_all(sync.world.dir / "v2");
+      writeFile(sync.world.dir / "upgraded/runtime/common/README.md", "readme v2, corrected");
+      testing_support::writeManifest(sync.world.dir / "upgraded");
+      context.resourceDirectory = sync.world.dir / "upgraded";
+    }
+    if (change.ends_with("without its manifest")) {
+      std::filesystem::remove(sync.world.dir / "v2" / runtime::kPayloadManifestName);
+      if (change.find("moved") != std::string::npos) {
+        std::filesystem::rename(sync.world.dir / "v2", sync.world.dir / "Applications");
+        context.resourceDirectory = sync.world.dir / "Applications";
+      }
+    }
     if (change == "a power cut during the flush") {  // the flush never ends
       sync.faulty.before = [&](Operation operation, auto&) {
         if (operation == Operation::flush) sync.faulty.powerCut(root);
@@ -339,6 +392,13 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
 
     platform::Result<runtime::SyncReport> report = sync.sync(context);
     ASSERT_TRUE(report.ok()) << change;
+    EXPECT_EQ(report.value().withoutManifest, row.withoutManifest) << change;
+    flow::PressRecord logged;
+    logged.sync = report.value();
+    EXPECT_EQ(
+        flow::formatPressRecord(logged).find(", trusted by identity at the same path only: ") != std::string::npos,
+        *row.withoutManifest != '\0')
+        << change;
     // Every record stands unflushed but one: the flushed one that stays.
     EXPECT_EQ(report.value().flushPending, change != "a power cut after the flush") << change;
     const std::map<std::string, std::string> after = scanned(root, true);
@@ -366,6 +426,10 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       EXPECT_EQ(readFile(root / site), "# v3");
     } else if (change == "a file added to the bundle") {
       EXPECT_EQ(readFile(root / "python/lib/added.py"), "# new");
+    } else if (change.starts_with("a new build on an image")) {
+      EXPECT_EQ(readFile(root / "scripts/launcher_backend.py"), "print('backend v9')");
+    } else if (change.starts_with("an upgrade")) {
+      EXPECT_EQ(readFile(root / "README.md"), "readme v2, corrected");
     } else {
       EXPECT_EQ(sync.settled(), sync.cleanV2) << change;
     }
@@ -477,6 +541,17 @@ TEST(SyncEmbeddedRuntime, AProgramWritingIntoTheRuntimeNeverBreaksAPress) {
   ASSERT_TRUE(sync.sync(sync.v2).ok());
   std::filesystem::remove_all(cache);
   EXPECT_EQ(sync.settled(), sync.cleanV2);
+
+  // A name of the app that vanishes between its folder's listing and the look at it fails the press before
+  // anything changes: the app is never read as a busy tree.
+  sync.faulty.vanishing = sync.world.dir / "v2/runtime/macos-arm64/python/lib/site.py";
+  const std::map<std::string, std::string> whole = scanned(root, true);
+  auto vanished = sync.sync(sync.v2);
+  ASSERT_FALSE(vanished.ok());
+  EXPECT_NE(vanished.error().localizedDescription().find(sync.faulty.vanishing.string() + "”的属性"),
+            std::string::npos);
+  EXPECT_EQ(scanned(root, true), whole);
+  sync.faulty.vanishing.clear();
 
   // The bundle being replaced: a name in it comes and goes while presses run. A press that meets it before it
   // has changed anything fails with the system's words; one that meets it while copying leaves each entry as it

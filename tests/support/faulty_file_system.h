@@ -109,7 +109,10 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
     return PosixFileSystem::setPermissionsAt(entry, mode);
   }
 
-  // Scans below `otherMount` report another device number, as the same files reached through a second mount do.
+  // Scans below `otherMount` report another device number, as the same files reached through a second mount do;
+  // a file of `disguised` reports the identity given there, as two builds on images can give an edited file; the
+  // file `vanishing` goes between its folder's listing and the look at it: a still scan fails, a busy one leaves
+  // it out.
   platform::Result<std::vector<platform::ScannedEntry>> scan(const platform::Path& path,
                                                              platform::TreeState state) const override {
     auto found = PosixFileSystem::scan(path, state);
@@ -117,16 +120,26 @@ class FaultyFileSystem final : public platform::PosixFileSystem {
     std::vector<platform::ScannedEntry> entries = found.value();
     const bool moved =
         !otherMount.empty() && (path == otherMount || platform::isBelow(path.string(), otherMount.string()));
-    for (platform::ScannedEntry& entry : entries) {
-      if (moved) entry.identity.device += 1000;
-      auto lost = forgotten_.find(entry.identity.inode);  // as it stood before the power cut
-      if (lost != forgotten_.end() && lost->second.first == entry.identity) entry.identity = lost->second.second;
+    for (auto entry = entries.begin(); entry != entries.end();) {
+      const platform::Path full = entry->relativePath.empty() ? path : path / entry->relativePath;
+      if (!vanishing.empty() && full == vanishing) {
+        if (state == platform::TreeState::still)
+          return platform::posixError(ENOENT, "无法读取“" + full.string() + "”的属性");
+        entry = entries.erase(entry);
+        continue;
+      }
+      if (moved) entry->identity.device += 1000;
+      if (auto mask = disguised.find(full); mask != disguised.end()) entry->identity = mask->second;
+      auto lost = forgotten_.find(entry->identity.inode);  // as it stood before the power cut
+      if (lost != forgotten_.end() && lost->second.first == entry->identity) entry->identity = lost->second.second;
+      ++entry;
     }
     return entries;
   }
 
   std::function<void(Operation, const platform::Path&)> before;
-  platform::Path otherMount;
+  platform::Path otherMount, vanishing;
+  std::map<platform::Path, platform::FileIdentity> disguised;
   bool stacked = false;                          // a file system whose own flush stops short of the disk
   std::set<platform::Path> flushedByThemselves;  // each file that a flush of files reached
   // As on a system or file system that cannot exchange two entries in one step.

@@ -25,6 +25,7 @@ LauncherWorld::~LauncherWorld() {
 
 void LauncherWorld::setBackendScript(const std::string& shellBody) {
   writeFile(files.resources / "runtime/common/scripts/launcher_backend.py", shellBody + "\n", 0644);
+  writeManifest(files.resources);  // as a new build's
 }
 
 void LauncherWorld::setBackendPrelude(const std::string& shell) {

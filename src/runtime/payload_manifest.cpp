@@ -1,0 +1,69 @@
+#include "runtime/payload_manifest.h"
+
+#include <algorithm>
+
+namespace runtime {
+
+using namespace text;
+
+std::optional<PayloadManifest> decodePayloadManifest(std::string_view text, std::span<const std::string_view> kept) {
+  size_t at = 0;
+  std::optional<std::string_view> header = nextLine(text, at), whole = nextLine(text, at), count = nextLine(text, at);
+  PayloadManifest manifest;
+  std::optional<Digest> wholeDigest;
+  size_t entries = 0;
+  if (!header || *header != "lanqi-launcher payload manifest 1" || !whole || !whole->starts_with("whole ") || !count ||
+      !readNumber(*count, entries, '\0') || !count->empty()) {
+    return std::nullopt;
+  }
+  whole->remove_prefix(6);
+  if (!readDigest(*whole, wholeDigest, '\0') || !wholeDigest || !whole->empty()) return std::nullopt;
+  manifest.whole = *wholeDigest;
+  // A cheap look at the path's first folder (after the kind, the digest, the size and the mode), before parsing.
+  auto keptHere = [&](std::string_view line) {
+    const size_t size = line.find(' ', 35), mode = size == std::string_view::npos ? size : line.find(' ', size + 1);
+    if (mode == std::string_view::npos) return true;  // malformed: parsed, and refused there
+    const std::string_view folder = line.substr(mode + 1, line.find('/', mode + 1) - mode - 1);
+    return std::find(kept.begin(), kept.end(), folder) != kept.end();
+  };
+  for (size_t i = 0; i < entries; ++i) {
+    std::optional<std::string_view> line = nextLine(text, at);
+    if (!line) return std::nullopt;
+    if (!keptHere(*line)) continue;
+    ManifestEntry entry;
+    std::optional<Digest> digest;
+    if (line->size() < 2 || ((*line)[0] != 'f' && (*line)[0] != 'l') || (*line)[1] != ' ') return std::nullopt;
+    entry.link = (*line)[0] == 'l';
+    line->remove_prefix(2);
+    std::string_view mode;
+    if (!readDigest(*line, digest, ' ') || !digest || !readNumber(*line, entry.size, ' ')) return std::nullopt;
+    const size_t space = line->find(' ');
+    if (space == std::string_view::npos) return std::nullopt;
+    mode = line->substr(0, space);
+    auto [end, error] = std::from_chars(mode.data(), mode.data() + mode.size(), entry.mode, 8);
+    if (error != std::errc() || end != mode.data() + mode.size() || mode.empty()) return std::nullopt;
+    std::optional<std::string> path = unescaped(line->substr(space + 1));
+    if (!path || path->empty()) return std::nullopt;
+    entry.digest = *digest;
+    entry.path = std::move(*path);
+    if (!manifest.entries.empty() && platform::comparePaths(manifest.entries.back().path, entry.path) >= 0) {
+      return std::nullopt;
+    }
+    manifest.entries.push_back(std::move(entry));
+  }
+  std::optional<std::string_view> end = nextLine(text, at);
+  if (!end || *end != "end " + std::to_string(entries) || at != text.size()) return std::nullopt;
+  return manifest;
+}
+
+std::span<const ManifestEntry> describedEntry(const PayloadManifest& manifest, std::string_view path) {
+  const std::vector<ManifestEntry>& entries = manifest.entries;
+  auto first = std::lower_bound(
+      entries.begin(), entries.end(), path,
+      [](const ManifestEntry& entry, std::string_view p) { return platform::comparePaths(entry.path, p) < 0; });
+  auto last = first;
+  while (last != entries.end() && (last->path == path || platform::isBelow(last->path, path))) ++last;
+  return {first, last};
+}
+
+}  // namespace runtime

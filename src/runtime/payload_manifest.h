@@ -1,0 +1,41 @@
+// The payload manifest that the build writes into the bundle's resources (tools/payload-manifest): each file and
+// link below "runtime" with a digest of its content, its size and its mode, and one digest of the whole. A press
+// reads it, never the payload's contents.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/system/fs.h"
+#include "runtime/line_text.h"
+
+namespace runtime {
+
+// The manifest's file in the bundle's resources folder.
+inline constexpr const char* kPayloadManifestName = "payload-manifest";
+
+struct ManifestEntry {
+  std::string path;  // below "runtime": "common/README.md", "macos-arm64/python/bin/python3.11"
+  bool link = false;
+  text::Digest digest{};
+  std::uint64_t size = 0;
+  unsigned mode = 0;
+};
+
+struct PayloadManifest {
+  text::Digest whole{};  // one build's payload
+  // In the order of platform::comparePaths, each path once.
+  std::vector<ManifestEntry> entries;
+};
+
+// The manifest that `text` holds, with only the entries below the folders `kept` ("common", "macos-arm64");
+// none when it is not whole and well formed, or not in order.
+std::optional<PayloadManifest> decodePayloadManifest(std::string_view text, std::span<const std::string_view> kept);
+
+// The entries of `manifest` for `path` ("common/scripts"): the one of that path, or every one below it.
+std::span<const ManifestEntry> describedEntry(const PayloadManifest& manifest, std::string_view path);
+
+}  // namespace runtime
