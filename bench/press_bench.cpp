@@ -12,7 +12,11 @@
 //   - a press after one file of python/ changed (same size, new content);
 //   - a press after a new version: the bundle's runtime folder replaced by one in which every file's content
 //     differs (the same tree), as an update in place leaves it; read once beforehand, so that it is as warm in
-//     memory as the bundle that the baseline copies.
+//     memory as the bundle that the baseline copies;
+//   - a press after an upgrade that replaces every file of the app, 1 % of them with new content (a package
+//     manager's, or a new app dragged over the old one), with its new manifest;
+//   - a press on an unchanged runtime whose bundle has no manifest (trusted by identity at the same place).
+// Every bundle carries the manifest that tools/payload-manifest writes; the time that takes is printed once.
 // And once a round, the floor of any press that proves the runtime unchanged from metadata: two `find` walks
 // that look at every entry of the bundle's seven and of the runtime root's seven with lstat, the two trees at
 // once (as the sync walks them on two threads), without the launcher.
@@ -31,6 +35,7 @@
 #include <random>
 
 #include "platform/system/process.h"
+#include "runtime/payload_manifest.h"
 #include "ui/launcher_world.h"
 
 namespace {
@@ -154,6 +159,21 @@ int main(int argc, char** argv) {
   for (const auto& entry : fs::recursive_directory_iterator(next)) {  // every other file differs too
     if (entry.is_regular_file() && !entry.is_symlink()) std::ofstream(entry.path(), std::ios::app) << "#";
   }
+  // The manifests, as the build writes them: the bundle's and the new version's (kept beside it, swapped in with it).
+  const Path manifest = world.files.resources / runtime::kPayloadManifestName, nextManifest = world.files.dir / "next";
+  auto writeManifest = [&](const Path& resources) {
+    const auto start = std::chrono::steady_clock::now();
+    auto ran = platform::runProcess("/usr/bin/python3", {LAUNCHER_MANIFEST_TOOL, resources.string()});
+    if (!ran || ran.value().exitStatus != 0) std::exit(1);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  };
+  fs::create_directories(nextManifest);
+  fs::rename(next, nextManifest / "runtime");
+  writeManifest(nextManifest);
+  fs::rename(nextManifest / "runtime", next);
+  const double manifestMs = writeManifest(world.files.resources);
+  std::printf("the manifest of one payload (%zu files of the bundle's three payloads): %.0f ms to write\n", count,
+              manifestMs);
   std::printf("payload: %zu MiB in %zu files (and the launcher's own few), in %s\n", megabytes, count,
               world.files.dir.path().c_str());
   world.launch();
@@ -212,41 +232,73 @@ int main(int argc, char** argv) {
   double gap = 0, done = 0;
   const double first = press(gap, done);  // copies everything
   std::printf("first press: %.0f ms from the click to the script, %.0f ms to the result\n", first, done);
-  const char* names[] = {"unchanged", "one file of python/ changed", "new version", "two find walks alone"};
-  std::vector<double> ratios[4], gaps[3], times[4], baselines, results[3];
+  const char* names[] = {"unchanged",
+                         "one file of python/ changed",
+                         "new version",
+                         "two find walks alone",
+                         "upgrade, 1 % of files changed",
+                         "unchanged, no manifest"};
+  constexpr int kinds = 6;
+  std::vector<double> ratios[kinds], gaps[kinds], times[kinds], baselines, results[kinds];
   std::printf(
-      "%6s %12s %12s %12s %12s %12s   (ms from the click to the script's start; the window's longest "
+      "%6s %12s %12s %12s %12s %12s %12s %12s   (ms from the click to the script's start; the window's longest "
       "gap)\n",
-      "round", "rm+cp -a", names[0], "one changed", "new version", "find walks");
+      "round", "rm+cp -a", names[0], "one changed", "new version", "find walks", "upgrade 1 %", "no manifest");
+  const Path upgrade = world.files.dir / "upgrade";
   const Path changed = runtime / "macos-arm64/python/lib/python3.11/site-packages/pkg1/sub0/module1.py";
   for (int round = 0; round < rounds; ++round) {
     const double base = timeScript(script);
     baselines.push_back(base);
-    double ms[4];
+    double ms[kinds];
     ms[0] = press(gap, done), gaps[0].push_back(gap), results[0].push_back(done);
     ms[3] = timeScript(walks);
+    fs::rename(manifest, world.files.dir / "manifest-aside");
+    ms[5] = press(gap, done), gaps[5].push_back(gap), results[5].push_back(done);
+    fs::rename(world.files.dir / "manifest-aside", manifest);
     const size_t size = fs::file_size(changed);
     writeContent(changed, size, static_cast<unsigned>(1000 + round), 'c');
     ms[1] = press(gap, done), gaps[1].push_back(gap), results[1].push_back(done);
+    // Every file replaced, one in a hundred with new content of the same size, and the manifest written anew.
+    fs::create_directories(upgrade);
+    timeScript("cp -a '" + runtime.string() + "' '" + (upgrade / "runtime").string() + "'");
+    size_t nth = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(upgrade / "runtime")) {
+      if (!entry.is_regular_file() || entry.is_symlink() || nth++ % 100 != 0) continue;
+      writeContent(entry.path(), fs::file_size(entry.path()), static_cast<unsigned>(7000 + nth + round), 'u');
+    }
+    writeManifest(upgrade);
+    fs::rename(runtime, upgrade / "previous");
+    fs::rename(upgrade / "runtime", runtime);
+    fs::rename(manifest, upgrade / "previous-manifest");
+    fs::rename(upgrade / runtime::kPayloadManifestName, manifest);
+    readAll(runtime);
+    ms[4] = press(gap, done), gaps[4].push_back(gap), results[4].push_back(done);
+    fs::remove_all(upgrade);
+    // The new version, with its manifest.
     fs::rename(runtime, world.files.resources / "runtime-previous");
     fs::rename(next, runtime);
     fs::rename(world.files.resources / "runtime-previous", next);
+    fs::rename(manifest, world.files.dir / "manifest-previous");
+    fs::rename(nextManifest / runtime::kPayloadManifestName, manifest);
+    fs::rename(world.files.dir / "manifest-previous", nextManifest / runtime::kPayloadManifestName);
     readAll(runtime);  // as warm in memory as the bundle that the baseline copies
     ms[2] = press(gap, done), gaps[2].push_back(gap), results[2].push_back(done);
-    for (int k = 0; k < 4; ++k) times[k].push_back(ms[k]), ratios[k].push_back(ms[k] / base);
-    std::printf("%6d %12.0f %7.0f (%3.0f) %7.0f (%3.0f) %7.0f (%3.0f) %12.0f\n", round + 1, base, ms[0], gaps[0].back(),
-                ms[1], gaps[1].back(), ms[2], gaps[2].back(), ms[3]);
+    for (int k = 0; k < kinds; ++k) times[k].push_back(ms[k]), ratios[k].push_back(ms[k] / base);
+    std::printf("%6d %12.0f %7.0f (%3.0f) %7.0f (%3.0f) %7.0f (%3.0f) %12.0f %7.0f (%3.0f) %7.0f (%3.0f)\n", round + 1,
+                base, ms[0], gaps[0].back(), ms[1], gaps[1].back(), ms[2], gaps[2].back(), ms[3], ms[4], gaps[4].back(),
+                ms[5], gaps[5].back());
   }
   std::printf("\nmedians over %d rounds; baseline rm -rf + cp -a: %.0f ms\n", rounds, median(baselines));
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < kinds; ++k) {
     std::printf("%-30s %8.0f ms  ratio %.3f", names[k], median(times[k]), median(ratios[k]));
-    if (k < 3) {
+    if (k != 3) {
       std::printf("  longest gap of the window %3.0f ms (worst %3.0f)", median(gaps[k]),
                   *std::max_element(gaps[k].begin(), gaps[k].end()));
     }
     std::printf("\n");
   }
-  for (int k = 0; k < 3; ++k) {
+  for (int k = 0; k < kinds; ++k) {
+    if (k == 3) continue;
     std::printf("%s, from the click to the result: %.0f ms (worst %.0f)\n", names[k], median(results[k]),
                 *std::max_element(results[k].begin(), results[k].end()));
   }
@@ -255,7 +307,7 @@ int main(int argc, char** argv) {
   // the work itself costs when nothing else gets in its way.
   const double fastestBaseline = *std::min_element(baselines.begin(), baselines.end());
   std::printf("\nfastest of %d rounds; baseline rm -rf + cp -a: %.0f ms\n", rounds, fastestBaseline);
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < kinds; ++k) {
     const double fastest = *std::min_element(times[k].begin(), times[k].end());
     std::printf("%-30s %8.0f ms  ratio %.3f\n", names[k], fastest, fastest / fastestBaseline);
   }
