@@ -260,6 +260,8 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       {"an upgrade that replaces every file of the app, one changed", {"README.md"}, true},
       {"the app at the same place without its manifest", {}, true, -1, "no payload manifest"},
       {"the app moved without its manifest", {"*"}, true, -1, "no payload manifest"},
+      {"the app reached through another mount without its manifest", {"*"}, true, -1, "no payload manifest"},
+      {"a new build in which a file's mode alone changed", {"README.md"}, true},
       {"a runtime on a file system that keeps times in steps of 2 s", {}, false},
       // A power cut forgets the data of every file copied since the last flush, keeping each one's size, inode
       // and times, and starts a new boot: the record is trusted only for what reached the disk.
@@ -364,6 +366,11 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
         std::filesystem::rename(sync.world.dir / "v2", sync.world.dir / "Applications");
         context.resourceDirectory = sync.world.dir / "Applications";
       }
+      if (change.find("another mount") != std::string::npos) sync.faulty.otherMount = sync.world.dir / "v2";
+    }
+    if (change == "a new build in which a file's mode alone changed") {
+      ::chmod((sync.world.dir / "v2/runtime/common/README.md").c_str(), 0600);
+      testing_support::writeManifest(sync.world.dir / "v2");
     }
     if (change == "a power cut during the flush") {  // the flush never ends
       sync.faulty.before = [&](Operation operation, auto&) {
@@ -428,6 +435,8 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       EXPECT_EQ(readFile(root / "python/lib/added.py"), "# new");
     } else if (change.starts_with("a new build on an image")) {
       EXPECT_EQ(readFile(root / "scripts/launcher_backend.py"), "print('backend v9')");
+    } else if (change == "a new build in which a file's mode alone changed") {
+      EXPECT_EQ(modeOf(root / "README.md"), 0600u);
     } else if (change.starts_with("an upgrade")) {
       EXPECT_EQ(readFile(root / "README.md"), "readme v2, corrected");
     } else {
