@@ -695,6 +695,7 @@ TEST(SyncEmbeddedRuntime, ADriveMountedInsideTheRuntimeIsLeftWhole) {
     const platform::Path leftover = root / ".replaced-1-1/models";
     Mount old("-t tmpfs tmpfs", leftover);
     writeFile(leftover / "kept.txt", "the user's");
+    for (char name = 'a'; name < 'i'; ++name) writeFile(leftover.parent_path() / std::string(1, name), "set aside");
     for (int press = 0; press < 2; ++press) {
       platform::Result<runtime::SyncReport> report = sync.sync(sync.v2);
       EXPECT_EQ(readFile(at / "big.safetensors"), "the user's model") << row.mountedAt;
@@ -714,6 +715,8 @@ TEST(SyncEmbeddedRuntime, ADriveMountedInsideTheRuntimeIsLeftWhole) {
                 std::string::npos);
       EXPECT_FALSE(std::filesystem::exists(root / "python/extra/other.txt"));
       EXPECT_EQ(runtime::removeLeftovers(sync.faulty, root), 1) << "only the earlier launcher's, held by its drive";
+      const auto left = std::filesystem::directory_iterator(leftover.parent_path());  // all but the drive went
+      EXPECT_EQ(std::distance(begin(left), end(left)), 1);
       EXPECT_EQ(sync.versions(), "v2 v2 v2 v2 v2 v2 v2 ");
     }
   }
