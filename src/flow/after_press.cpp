@@ -18,8 +18,9 @@ void AfterPress::start(std::function<void()> work) {
   if (thread_.joinable()) thread_.join();  // its work has ended: only the thread is left to collect
   running_ = true;
   try {
-    thread_ = std::thread([this, work] {
+    thread_ = std::thread([this, work]() mutable {
       work();
+      work = nullptr;  // what it held (the runtime's lock) goes before anyone is told that it ended
       std::lock_guard<std::mutex> ending(mutex_);
       running_ = false;
       ended_.notify_all();
