@@ -15,6 +15,7 @@ void writePayloads(const platform::Path& resources, const std::string& marker) {
   writeFile(common / "requirements.txt", "sample==1.0 # " + marker);
   writeFile(common / "scripts" / "launcher_backend.py", "print('backend " + marker + "')");
   writeFile(common / "web_lite3" / "index.html", "<html>" + marker + "</html>");
+  writeFile(common / "web_lite3" / "odd\tname\nwith\\.js", marker);  // the record and the manifest escape it
   writeFile(common / "not-in-plan.txt", "never copied");
   for (const std::string target : {"macos-arm64", "macos-x86_64"}) {
     platform::Path payload = resources / "runtime" / target;
@@ -58,10 +59,12 @@ void writeManifest(const platform::Path& resources) {
     char mode[16];
     std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(st.st_mode & 07777));
     const std::string content = link ? std::filesystem::read_symlink(entry.path()).string() : readFile(entry.path());
+    std::string escaped;
+    for (char c : relative) escaped += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\t' ? "\\t" : std::string(1, c);
     std::vector<std::string> parts;
     for (const auto& part : std::filesystem::path(relative)) parts.push_back(part.string());
-    lines.push_back({parts, std::string(link ? "l " : "f ") + digestOf(content) + " " +
-                                std::to_string(st.st_size) + " " + mode + " " + relative + "\n"});
+    lines.push_back({parts, std::string(link ? "l " : "f ") + digestOf(content) + " " + std::to_string(st.st_size) +
+                                " " + mode + " " + escaped + "\n"});
   }
   std::sort(lines.begin(), lines.end());
   std::string body;

@@ -247,7 +247,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       {"a tool's mode changed", {"python/bin/python3.11"}, true},
       {"a folder's mode changed", lib, true, 1},
       {"a file added inside an entry", {}, false},
-      {"a file where a folder belongs", {"web_lite3/index.html"}, true, 1},
+      {"a file where a folder belongs", {"web_lite3/index.html", "web_lite3/odd\tname\nwith\\.js"}, true, 1},
       {"the record cut short", {"*"}, true},
       {"the record's lines out of order", {"*"}, true},
       {"the record missing", {"*"}, true},
