@@ -56,14 +56,4 @@ std::optional<PayloadManifest> decodePayloadManifest(std::string_view text, std:
   return manifest;
 }
 
-std::span<const ManifestEntry> describedEntry(const PayloadManifest& manifest, std::string_view path) {
-  const std::vector<ManifestEntry>& entries = manifest.entries;
-  auto first = std::lower_bound(
-      entries.begin(), entries.end(), path,
-      [](const ManifestEntry& entry, std::string_view p) { return platform::comparePaths(entry.path, p) < 0; });
-  auto last = first;
-  while (last != entries.end() && (last->path == path || platform::isBelow(last->path, path))) ++last;
-  return {first, last};
-}
-
 }  // namespace runtime

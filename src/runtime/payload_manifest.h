@@ -35,7 +35,4 @@ struct PayloadManifest {
 // none when it is not whole and well formed, or not in order.
 std::optional<PayloadManifest> decodePayloadManifest(std::string_view text, std::span<const std::string_view> kept);
 
-// The entries of `manifest` for `path` ("common/scripts"): the one of that path, or every one below it.
-std::span<const ManifestEntry> describedEntry(const PayloadManifest& manifest, std::string_view path);
-
 }  // namespace runtime

@@ -396,17 +396,6 @@ void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& d
   }
 }
 
-// The record's lines of the entry `name`: the entry itself, or everything below it.
-std::span<RecordedFile> recordedEntry(SyncRecord& record, std::string_view name) {
-  std::vector<RecordedFile>& files = record.files;
-  auto first = std::lower_bound(files.begin(), files.end(), name, [](const RecordedFile& file, std::string_view path) {
-    return platform::comparePaths(file.path, path) < 0;
-  });
-  auto last = first;
-  while (last != files.end() && (last->path == name || platform::isBelow(last->path, name))) ++last;
-  return {first, last};
-}
-
 // Moves the kept lines and the new ones, both in order and none in both, to the end of `out`, in order.
 void mergeInto(std::vector<RecordedFile>& out, const std::vector<RecordedFile*>& kept,
                std::vector<RecordedFile>& copied) {
@@ -527,7 +516,7 @@ platform::Status planSync(platform::FileSystem& fileSystem, const Payloads& payl
   plan.untrustedManifest = manifest ? "" : "no payload manifest";
   for (size_t k = 0; k < std::size(kCopyPlan) && manifest; ++k) {
     const std::string folder = payloads.folderOf(kCopyPlan[k]);
-    described[k] = describedEntry(*manifest, folder + "/" + kCopyPlan[k].name);
+    described[k] = platform::entriesAt(std::span(manifest->entries), folder + "/" + kCopyPlan[k].name);
     if (!describes(described[k], folder.size() + 1, reading.bundle[k].value(), kCopyPlan[k].name)) {
       plan.untrustedManifest = "the payload manifest does not describe the payload";
     }
@@ -539,9 +528,10 @@ platform::Status planSync(platform::FileSystem& fileSystem, const Payloads& payl
     const Scan &bundle = reading.bundle[k], &existing = reading.runtime[k];
     const size_t prefix = payloads.folderOf(kCopyPlan[k]).size() + 1;
     const std::span<const ManifestEntry> lines = plan.trust.manifest ? described[k] : std::span<const ManifestEntry>();
-    plan.entries.push_back(planEntry(kCopyPlan[k].name, bundle.value(), existing.value(),
-                                     record ? recordedEntry(*record, kCopyPlan[k].name) : std::span<RecordedFile>(),
-                                     plan.trust, lines, prefix));
+    plan.entries.push_back(
+        planEntry(kCopyPlan[k].name, bundle.value(), existing.value(),
+                  record ? platform::entriesAt(std::span(record->files), kCopyPlan[k].name) : std::span<RecordedFile>(),
+                  plan.trust, lines, prefix));
     plan.entries.back().described = lines;
     plan.entries.back().prefix = prefix;
     if (const std::optional<std::string>& mount = plan.entries.back().blocked) {
@@ -636,10 +626,9 @@ void writeNextRecord(platform::FileSystem& fileSystem, const Payloads& payloads,
     mergeInto(next.files, plan.entries[k].kept, copied);
   }
   const std::optional<SyncRecord>& record = reading.record;
-  const bool updated = std::any_of(plan.entries.begin(), plan.entries.end(),
-                                   [](const EntryPlan& entry) { return entry.updated != 0; });
-  if (record && copiedFiles == 0 && plan.keptFiles == record->files.size() && record->build == next.build &&
-      !updated) {
+  const bool updated =
+      std::any_of(plan.entries.begin(), plan.entries.end(), [](const EntryPlan& entry) { return entry.updated != 0; });
+  if (record && copiedFiles == 0 && plan.keptFiles == record->files.size() && record->build == next.build && !updated) {
     return;
   }
   (void)fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(next, reading.recordText));

@@ -9,10 +9,12 @@
 // cached, and the object may be used from any thread.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +65,17 @@ int comparePaths(std::string_view a, std::string_view b);
 
 // True when `path` lies below `folder` (both relative; every path lies below "").
 bool isBelow(std::string_view path, std::string_view folder);
+
+// The run of `sorted` (a list in comparePaths order of each element's `path` member) that is `path` itself or
+// lies below it.
+template <class T>
+std::span<T> entriesAt(std::span<T> sorted, std::string_view path) {
+  auto first = std::lower_bound(sorted.begin(), sorted.end(), path,
+                                [](const T& entry, std::string_view p) { return comparePaths(entry.path, p) < 0; });
+  auto last = first;
+  while (last != sorted.end() && (last->path == path || isBelow(last->path, path))) ++last;
+  return {first, last};
+}
 
 // What a scan makes of a name that vanishes, or turns into another kind, between its folder's listing and the
 // look at it.
