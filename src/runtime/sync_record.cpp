@@ -95,8 +95,9 @@ std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
     RecordedFile& file = record.files.emplace_back();
     file.onDisk = earlier ? *flushed == "flushed" : !line->starts_with('~');
     if (!earlier && !file.onDisk) line->remove_prefix(1);
+    // A line of the earlier format is written anew: only a line of this format may be taken as it stands.
     file.lineAt = static_cast<size_t>(line->data() - text.data());
-    file.lineLength = line->size();
+    file.lineLength = earlier ? 0 : line->size();
     if (!readIdentity(*line, file.copy.source, '\t') || !readIdentity(*line, file.copy.copy, '\t') ||
         (!earlier && !readDigest(*line, file.digest, '\t'))) {
       return std::nullopt;
