@@ -23,8 +23,9 @@ std::optional<PayloadManifest> decodePayloadManifest(std::string_view text, std:
   auto keptHere = [&](std::string_view line) {
     const size_t size = line.find(' ', 35), mode = size == std::string_view::npos ? size : line.find(' ', size + 1);
     if (mode == std::string_view::npos) return true;  // malformed: parsed, and refused there
-    const std::string_view folder = line.substr(mode + 1, line.find('/', mode + 1) - mode - 1);
-    return std::find(kept.begin(), kept.end(), folder) != kept.end();
+    const size_t slash = line.find('/', mode + 1);    // below the folder: a file named as the folder is not kept
+    if (slash == std::string_view::npos) return false;
+    return std::find(kept.begin(), kept.end(), line.substr(mode + 1, slash - mode - 1)) != kept.end();
   };
   for (size_t i = 0; i < entries; ++i) {
     std::optional<std::string_view> line = nextLine(text, at);
