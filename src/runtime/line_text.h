@@ -1,12 +1,15 @@
 // Reading and writing the launcher's line-based texts (the sync's record, the payload manifest): numbers,
-// paths with their few escapes, digests, one line at a time. Nothing here allocates but the strings it returns.
+// paths with their few escapes, digests, one line at a time. Nothing here allocates but the strings it returns
+// and the texts it keeps.
 #pragma once
 
 #include <array>
 #include <charconv>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace runtime::text {
 
@@ -119,5 +122,21 @@ inline void appendDigest(std::string& out, const std::optional<Digest>& digest) 
     out += '-';
   }
 }
+
+// Texts that views of them may point into for as long as any copy of the owner lives: each one is kept once, never
+// moves, and is shared by every copy. A decoded record or manifest keeps the text it was read from here, so that
+// its tens of thousands of paths are views of that text rather than strings of their own.
+class SharedTexts {
+ public:
+  std::string_view keep(std::string text) {
+    texts_.push_back(std::make_shared<const std::string>(std::move(text)));
+    return *texts_.back();
+  }
+  // Keeps alive, too, every text that `other` keeps.
+  void share(const SharedTexts& other) { texts_.insert(texts_.end(), other.texts_.begin(), other.texts_.end()); }
+
+ private:
+  std::vector<std::shared_ptr<const std::string>> texts_;
+};
 
 }  // namespace runtime::text

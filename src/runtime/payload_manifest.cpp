@@ -6,10 +6,11 @@ namespace runtime {
 
 using namespace text;
 
-std::optional<PayloadManifest> decodePayloadManifest(std::string_view text, std::span<const std::string_view> kept) {
+std::optional<PayloadManifest> decodePayloadManifest(std::string read, std::span<const std::string_view> kept) {
+  PayloadManifest manifest;
+  const std::string_view text = manifest.texts.keep(std::move(read));
   size_t at = 0;
   std::optional<std::string_view> header = nextLine(text, at), whole = nextLine(text, at), count = nextLine(text, at);
-  PayloadManifest manifest;
   std::optional<Digest> wholeDigest;
   size_t entries = 0;
   if (!header || *header != "lanqi-launcher payload manifest 1" || !whole || !whole->starts_with("whole ") || !count ||
@@ -19,6 +20,7 @@ std::optional<PayloadManifest> decodePayloadManifest(std::string_view text, std:
   whole->remove_prefix(6);
   if (!readDigest(*whole, wholeDigest, '\0') || !wholeDigest || !whole->empty()) return std::nullopt;
   manifest.whole = *wholeDigest;
+  manifest.entries.reserve(std::min(entries, text.size() / 40));  // a line takes more than 40 bytes
   // A cheap look at the path's first folder (after the kind, the digest, the size and the mode), before parsing.
   auto keptHere = [&](std::string_view line) {
     const size_t size = line.find(' ', 35), mode = size == std::string_view::npos ? size : line.find(' ', size + 1);
@@ -43,10 +45,16 @@ std::optional<PayloadManifest> decodePayloadManifest(std::string_view text, std:
     mode = line->substr(0, space);
     auto [end, error] = std::from_chars(mode.data(), mode.data() + mode.size(), entry.mode, 8);
     if (error != std::errc() || end != mode.data() + mode.size() || mode.empty()) return std::nullopt;
-    std::optional<std::string> path = unescaped(line->substr(space + 1));
-    if (!path || path->empty()) return std::nullopt;
+    const std::string_view path = line->substr(space + 1);
+    if (path.find('\\') == std::string_view::npos) {
+      entry.path = path;
+    } else if (std::optional<std::string> plain = unescaped(path)) {
+      entry.path = manifest.texts.keep(std::move(*plain));
+    } else {
+      return std::nullopt;
+    }
+    if (entry.path.empty()) return std::nullopt;
     entry.digest = *digest;
-    entry.path = std::move(*path);
     if (!manifest.entries.empty() && platform::comparePaths(manifest.entries.back().path, entry.path) >= 0) {
       return std::nullopt;
     }

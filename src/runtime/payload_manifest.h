@@ -18,7 +18,7 @@ namespace runtime {
 inline constexpr const char* kPayloadManifestName = "payload-manifest";
 
 struct ManifestEntry {
-  std::string path;  // below "runtime": "common/README.md", "macos-arm64/python/bin/python3.11"
+  std::string_view path;  // below "runtime": "common/README.md", "macos-arm64/python/bin/python3.11"
   bool link = false;
   text::Digest digest{};
   std::uint64_t size = 0;
@@ -29,10 +29,11 @@ struct PayloadManifest {
   text::Digest whole{};  // one build's payload
   // In the order of platform::comparePaths, each path once.
   std::vector<ManifestEntry> entries;
+  text::SharedTexts texts;  // what the entries' paths point into
 };
 
 // The manifest that `text` holds, with only the entries below the folders `kept` ("common", "macos-arm64");
 // none when it is not whole and well formed, or not in order.
-std::optional<PayloadManifest> decodePayloadManifest(std::string_view text, std::span<const std::string_view> kept);
+std::optional<PayloadManifest> decodePayloadManifest(std::string text, std::span<const std::string_view> kept);
 
 }  // namespace runtime

@@ -374,9 +374,10 @@ bool storedAs(std::int64_t given, std::int64_t copied) {
 
 // Adds to `record` each file of a piece that now stands in place as it was copied: its size (and, for a
 // file, its modification time) as the bundle's entry was read. One that a program changed since is left out,
-// so the next sync copies it again.
+// so the next sync copies it again. The paths are kept in `texts`.
 void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& destination,
-                 const EntryPlan::Piece& piece, const EntryPlan& entry, std::vector<RecordedFile>& record) {
+                 const EntryPlan::Piece& piece, const EntryPlan& entry, std::vector<RecordedFile>& record,
+                 text::SharedTexts& texts) {
   platform::Result<std::vector<ScannedEntry>> placed =
       fileSystem.scan(destination / piece.relative, platform::TreeState::busy);
   if (!placed) return;
@@ -388,7 +389,7 @@ void recordPiece(const platform::FileSystem& fileSystem, const platform::Path& d
     if (source->first != file.relativePath || source->second.size != file.identity.size) continue;
     if (file.kind == EntryKind::regular && !storedAs(source->second.modifiedNs, file.identity.modifiedNs)) continue;
     RecordedFile& line = record.emplace_back();
-    line.path = joined(piece.relative, file.relativePath);
+    line.path = texts.keep(joined(piece.relative, file.relativePath));
     line.copy = RecordedCopy{source->second, file.identity};
     if (const ManifestEntry* described = describedFile(entry.described, entry.prefix, line.path)) {
       line.digest = described->digest;
@@ -423,7 +424,6 @@ struct Payloads {
 // Both sides of the seven entries, each in the plan's order, and the record, as they were read.
 struct Reading {
   std::vector<Scan> bundle, runtime;
-  std::string recordText;  // kept: the files that stay keep their lines from it
   std::optional<SyncRecord> record;
   std::optional<PayloadManifest> manifest;
 };
@@ -442,15 +442,14 @@ platform::Status scanBothSides(platform::FileSystem& fileSystem, const Payloads&
   });
   std::future<void> record = std::async(std::launch::async, [&] {
     if (platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName)) {
-      reading.recordText = std::move(text).value();
-      reading.record = decodeSyncRecord(reading.recordText);
+      reading.record = decodeSyncRecord(std::move(text).value());
       if (reading.record) forgetWhatAPowerCutMayHaveTaken(*reading.record, fileSystem.bootSession());
     }
     if (platform::Result<std::string> text =
             fileSystem.readFile(payloads.embedded.parent_path() / kPayloadManifestName)) {
       const std::string common = payloads.common.filename().string(), target = payloads.target.filename().string();
       const std::string_view kept[] = {common, target};
-      reading.manifest = decodePayloadManifest(text.value(), kept);
+      reading.manifest = decodePayloadManifest(std::move(text).value(), kept);
     }
   });
   platform::Status made = fileSystem.createDirectories(destination);
@@ -607,11 +606,13 @@ platform::Status placeAll(platform::FileSystem& fileSystem, const platform::Path
 // full copy next time.
 void writeNextRecord(platform::FileSystem& fileSystem, const Payloads& payloads, const platform::Path& destination,
                      SyncPlan& plan, const Reading& reading) {
-  SyncRecord next{payloads.embedded.string(),
-                  fileSystem.bootSession(),
-                  plan.trust.manifest ? std::optional(plan.trust.manifest->whole) : std::nullopt,
-                  {}};
+  SyncRecord next;
+  next.embeddedRuntime = payloads.embedded.string();
+  next.boot = fileSystem.bootSession();
+  if (plan.trust.manifest) next.build = plan.trust.manifest->whole;
   next.files.reserve(plan.keptFiles);
+  const std::optional<SyncRecord>& record = reading.record;
+  if (record) next.texts.share(record->texts);  // the kept lines' paths
   size_t copiedFiles = 0;
   std::array<size_t, std::size(kCopyPlan)> order;  // the entries in the record's order
   std::iota(order.begin(), order.end(), size_t{0});
@@ -620,18 +621,18 @@ void writeNextRecord(platform::FileSystem& fileSystem, const Payloads& payloads,
   for (size_t k : order) {
     std::vector<RecordedFile> copied;
     for (const EntryPlan::Piece& piece : plan.entries[k].copies) {
-      recordPiece(fileSystem, destination, piece, plan.entries[k], copied);
+      recordPiece(fileSystem, destination, piece, plan.entries[k], copied, next.texts);
     }
     copiedFiles += copied.size();
     mergeInto(next.files, plan.entries[k].kept, copied);
   }
-  const std::optional<SyncRecord>& record = reading.record;
   const bool updated =
       std::any_of(plan.entries.begin(), plan.entries.end(), [](const EntryPlan& entry) { return entry.updated != 0; });
   if (record && copiedFiles == 0 && plan.keptFiles == record->files.size() && record->build == next.build && !updated) {
     return;
   }
-  (void)fileSystem.writeFileAtomically(destination / kSyncRecordName, encodeSyncRecord(next, reading.recordText));
+  (void)fileSystem.writeFileAtomically(destination / kSyncRecordName,
+                                       encodeSyncRecord(next, record ? record->source : ""));
 }
 
 }  // namespace
@@ -676,7 +677,7 @@ platform::Status flushRuntime(platform::FileSystem& fileSystem, const platform::
   const platform::Path recordFile = destination / kSyncRecordName;
   platform::Result<std::string> text = fileSystem.readFile(recordFile);
   if (!text) return platform::Status::success();  // no record: nothing is vouched for
-  std::optional<SyncRecord> record = decodeSyncRecord(text.value());
+  std::optional<SyncRecord> record = decodeSyncRecord(std::move(text).value());
   // In a record of an earlier boot what is not on the disk is distrusted already; the next sync copies it again.
   if (!record || record->boot != fileSystem.bootSession()) return platform::Status::success();
   std::vector<const RecordedFile*> pending;
@@ -699,9 +700,9 @@ platform::Status flushRuntime(platform::FileSystem& fileSystem, const platform::
   // Only now, and only while the record is still the one whose files were flushed: a record marked before the
   // data is on the disk would vouch for what a power cut can still take.
   platform::Result<std::string> now = fileSystem.readFile(recordFile);
-  if (!now || now.value() != text.value()) return platform::Status::success();
+  if (!now || now.value() != record->source) return platform::Status::success();
   for (RecordedFile& file : record->files) file.onDisk = true;
-  return fileSystem.writeFileAtomically(recordFile, encodeSyncRecord(*record, text.value()));
+  return fileSystem.writeFileAtomically(recordFile, encodeSyncRecord(*record, record->source));
 }
 
 int removeLeftovers(platform::FileSystem& fileSystem, const platform::Path& destination) {

@@ -64,7 +64,9 @@ std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedF
   return out;
 }
 
-std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
+std::optional<SyncRecord> decodeSyncRecord(std::string read) {
+  SyncRecord record;
+  const std::string_view text = record.source = record.texts.keep(std::move(read));
   size_t at = 0;
   std::optional<std::string_view> header = nextLine(text, at), folder = nextLine(text, at), boot = nextLine(text, at);
   const bool earlier = header && *header == kEarlierHeader;
@@ -75,7 +77,6 @@ std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
       !build || !build->starts_with("build ") || !count) {
     return std::nullopt;
   }
-  SyncRecord record;
   build->remove_prefix(6);
   if (!readDigest(*build, record.build, '\0') || !build->empty()) return std::nullopt;
   std::optional<std::string> embedded = unescaped(*folder), bootName = unescaped(boot->substr(5));
@@ -102,9 +103,14 @@ std::optional<SyncRecord> decodeSyncRecord(std::string_view text) {
         (!earlier && !readDigest(*line, file.digest, '\t'))) {
       return std::nullopt;
     }
-    std::optional<std::string> path = unescaped(*line);
-    if (!path || path->empty()) return std::nullopt;
-    file.path = std::move(*path);
+    if (line->find('\\') == std::string_view::npos) {
+      file.path = *line;
+    } else if (std::optional<std::string> plain = unescaped(*line)) {
+      file.path = record.texts.keep(std::move(*plain));
+    } else {
+      return std::nullopt;
+    }
+    if (file.path.empty()) return std::nullopt;
   }
   std::optional<std::string_view> end = nextLine(text, at);
   if (!end || *end != "end " + std::to_string(files) || at != text.size()) return std::nullopt;

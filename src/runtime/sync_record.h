@@ -24,7 +24,7 @@ struct RecordedCopy {
 };
 
 struct RecordedFile {
-  std::string path;  // below the runtime root, "python/bin/python3"
+  std::string_view path;  // below the runtime root, "python/bin/python3"; kept alive by the record's texts
   RecordedCopy copy;
   // The digest of the bundle's file as the payload manifest gave it when it was copied; none without one.
   std::optional<text::Digest> digest;
@@ -51,7 +51,11 @@ struct SyncRecord {
   // Each path once, in the order of platform::comparePaths: the order in which a scan meets them, so that a
   // sync walks the record beside the trees instead of looking each file up.
   std::vector<RecordedFile> files;
-  friend bool operator==(const SyncRecord&, const SyncRecord&) = default;
+  text::SharedTexts texts;  // what the files' paths point into
+  std::string_view source;  // the text the record was decoded from, if it was
+  friend bool operator==(const SyncRecord& a, const SyncRecord& b) {
+    return a.embeddedRuntime == b.embeddedRuntime && a.boot == b.boot && a.build == b.build && a.files == b.files;
+  }
 };
 
 // Leaves out of `record` the files that it may no longer vouch for in the boot named `currentBoot`: those not
@@ -62,12 +66,12 @@ size_t forgetWhatAPowerCutMayHaveTaken(SyncRecord& record, std::string_view curr
 // file (both identities, the digest, the path; marked "~" while its data is not known to be on the disk) and an end
 // line that repeats the number, so a record cut short anywhere is refused. The record of the earlier version, which
 // said "flushed" or "not flushed" of all its files at once, is still read. A file decoded from `decodedFrom` (the text
-// of an earlier record) keeps its line from there, unchanged: at a suite's size, a record with one changed file is
-// mostly copied rather than written out number by number.
+// of an earlier record, its source) keeps its line from there, unchanged: at a suite's size, a record with one changed
+// file is mostly copied rather than written out number by number.
 std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedFrom = {});
 
-// The record that `text` holds, or none when it is not whole and well formed, or does not list its files in
-// order, each once. Never trusts a part.
-std::optional<SyncRecord> decodeSyncRecord(std::string_view text);
+// The record that `text` holds (kept as its source), or none when it is not whole and well formed, or does not
+// list its files in order, each once. Never trusts a part.
+std::optional<SyncRecord> decodeSyncRecord(std::string text);
 
 }  // namespace runtime

@@ -9,14 +9,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::string_view kept[] = {"common", "macos-arm64"};
-  std::optional<runtime::PayloadManifest> manifest = runtime::decodePayloadManifest(text, kept);
+  std::optional<runtime::PayloadManifest> manifest = runtime::decodePayloadManifest(std::string(text), kept);
   if (!manifest) return 0;
   for (size_t i = 0; i < manifest->entries.size(); ++i) {
-    const std::string& path = manifest->entries[i].path;
+    const std::string_view path = manifest->entries[i].path;
     if (!path.starts_with("common/") && !path.starts_with("macos-arm64/")) std::abort();
     if (i > 0 && platform::comparePaths(manifest->entries[i - 1].path, path) >= 0) std::abort();
   }
   // A manifest that lost its last byte (a write cut short) is never taken.
-  if (runtime::decodePayloadManifest(text.substr(0, size - 1), kept)) std::abort();
+  if (runtime::decodePayloadManifest(std::string(text.substr(0, size - 1)), kept)) std::abort();
   return 0;
 }

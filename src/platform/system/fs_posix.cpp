@@ -198,8 +198,17 @@ Result<std::string> PosixFileSystem::readFile(const Path& path) const {
   struct stat st;
   if (!file.valid() || ::fstat(file.get(), &st) != 0) return posixError(errno, "无法读取" + q(path));
   if (!S_ISREG(st.st_mode)) return posixError(EINVAL, "无法读取" + q(path));
-  std::string content;
-  content.reserve(static_cast<size_t>(st.st_size));  // read in place: a large file is not copied as it grows
+  // Read in place, in as few calls as the system allows; then on, should the file have grown meanwhile.
+  std::string content(static_cast<size_t>(st.st_size), '\0');
+  size_t got = 0;
+  while (got < content.size()) {
+    const ssize_t n = ::pread(file.get(), content.data() + got, content.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return posixError(errno, "无法读取" + q(path));
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  content.resize(got);
   if (!readAll(file.get(), content, std::numeric_limits<size_t>::max())) return posixError(errno, "无法读取" + q(path));
   return content;
 }
