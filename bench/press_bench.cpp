@@ -6,7 +6,8 @@
 // rounds, 0)
 // `pending`: MiB of another program's data that it has written but the system has not yet (a render, a
 // download), put in place on the same file system just before each press. `unchanged`: each round times only
-// the unchanged press and the two walks (quick rounds, to study what an unchanged press costs).
+// the unchanged press and the two walks (quick rounds, to study what an unchanged press costs), with the pages
+// that each press touched for the first time.
 // Works in the system's temporary folder (TMPDIR); bench/press_bench_ext4 runs it on a fresh, loop-mounted ext4
 // image. Each round times four things in turn:
 //   - the baseline: rm -rf + cp -a of the seven entries into a folder of their own;
@@ -28,6 +29,7 @@
 #include <QTest>
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -211,6 +213,7 @@ int main(int argc, char** argv) {
   // waiting for the disk, when the script ends before what the press copied is flushed), and the time from the
   // click to the script.
   const Path render = world.files.dir / "render.tmp";
+  long faults = 0;  // the pages that the last press touched for the first time
   auto press = [&](double& gapMs, double& doneMs) {
     fs::remove(started);
     settle();
@@ -219,6 +222,8 @@ int main(int argc, char** argv) {
       writeContent(render, pending << 20, 3, 'r');
     }
     testing_support::StallWatch stalls;
+    struct rusage before;
+    ::getrusage(RUSAGE_SELF, &before);
     const double click = nowMs();
     QTest::mouseClick(world.button("checkButton"), Qt::LeftButton);
     if (!world.waitUntilIdle(1800000) || !world.state().startsWith(QStringLiteral("环境正常"))) {
@@ -226,6 +231,9 @@ int main(int argc, char** argv) {
       std::exit(1);
     }
     doneMs = nowMs() - click;
+    struct rusage after;
+    ::getrusage(RUSAGE_SELF, &after);
+    faults = after.ru_minflt - before.ru_minflt;
     gapMs = static_cast<double>(stalls.longestMs());
     return std::stod(testing_support::readFile(started)) / 1000 - click;
   };
@@ -264,8 +272,10 @@ int main(int argc, char** argv) {
       // The press's own share: the lock, the runtime's probe and sync and the checks, as the log gives it.
       const std::string text = testing_support::readFile(log);
       const size_t at = text.rfind(" | preflight ") + 13;
-      std::printf("%6d unchanged %7.0f ms (of which in the launcher's checks and sync %.0f ms), two walks %7.0f ms\n",
-                  round + 1, ms[0], std::stod(text.substr(at)) * 1000, ms[3]);
+      std::printf(
+          "%6d unchanged %7.0f ms (in the launcher's checks and sync %.0f ms; %ld pages touched anew), two walks %7.0f "
+          "ms\n",
+          round + 1, ms[0], std::stod(text.substr(at)) * 1000, faults, ms[3]);
       times[0].push_back(ms[0]), times[3].push_back(ms[3]), ratios[0].push_back(ms[0] / ms[3]);
       continue;
     }
