@@ -132,8 +132,6 @@ class SharedTexts {
     texts_.push_back(std::make_shared<const std::string>(std::move(text)));
     return *texts_.back();
   }
-  // Keeps alive, too, every text that `other` keeps.
-  void share(const SharedTexts& other) { texts_.insert(texts_.end(), other.texts_.begin(), other.texts_.end()); }
 
  private:
   std::vector<std::shared_ptr<const std::string>> texts_;

@@ -606,13 +606,13 @@ platform::Status placeAll(platform::FileSystem& fileSystem, const platform::Path
 // full copy next time.
 void writeNextRecord(platform::FileSystem& fileSystem, const Payloads& payloads, const platform::Path& destination,
                      SyncPlan& plan, const Reading& reading) {
+  // The kept lines' paths are views of the record read, which outlives this one: it is written, never kept.
   SyncRecord next;
   next.embeddedRuntime = payloads.embedded.string();
   next.boot = fileSystem.bootSession();
   if (plan.trust.manifest) next.build = plan.trust.manifest->whole;
   next.files.reserve(plan.keptFiles);
   const std::optional<SyncRecord>& record = reading.record;
-  if (record) next.texts.share(record->texts);  // the kept lines' paths
   size_t copiedFiles = 0;
   std::array<size_t, std::size(kCopyPlan)> order;  // the entries in the record's order
   std::iota(order.begin(), order.end(), size_t{0});

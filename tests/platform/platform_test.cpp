@@ -287,6 +287,10 @@ TEST_F(FileSystem, RemoveTreeTakesReadOnlyFoldersAndNeverFollowsLinks) {
 TEST_F(FileSystem, NamesTheBootAndFlushes) {
   EXPECT_EQ(fs.bootSession(), platform::trimWhitespaceAndNewlines(readFile("/proc/sys/kernel/random/boot_id")));
   EXPECT_EQ(fs.bootSession().size(), 36u);
+  // A file that gives no size (the system's own, as the boot's name is) is read whole all the same.
+  const std::string maps = fs.readFile("/proc/self/smaps").value();
+  EXPECT_GT(maps.size(), 16'384u);
+  EXPECT_TRUE(maps.ends_with("\n") && maps.find('\0') == std::string::npos);
   EXPECT_TRUE(fs.flushFileSystem(dir.path()).ok());
   EXPECT_EQ(fs.flushFileSystem(dir / "missing").error().code(), ENOENT);
   writeFile(dir / "file", "data");

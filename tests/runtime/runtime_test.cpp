@@ -252,6 +252,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
       {"the record's lines out of order", {"*"}, true},
       {"the record missing", {"*"}, true},
       {"the record in the earlier format", {}, true},
+      {"the record in the earlier format, the app without its manifest", {}, false, -1, "no payload manifest"},
       {"the bundle copied elsewhere", {"*"}, true},
       {"the app moved", {}, false},
       {"the app reached through another mount", {}, false},
@@ -301,7 +302,7 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
     const platform::Path record = root / runtime::kSyncRecordName;
     if (change == "the record cut short") std::filesystem::resize_file(record, std::filesystem::file_size(record) - 1);
     if (change == "the record missing") std::filesystem::remove(record);
-    if (change == "the record in the earlier format") {  // no build, no digests; "not flushed" said of all files
+    if (change.starts_with("the record in the earlier format")) {  // no build, no digests; "not flushed" of all
       std::string text = readFile(record), earlier;
       size_t at = 0;
       for (int line = 0; at < text.size(); ++line) {
@@ -422,7 +423,11 @@ TEST(SyncEmbeddedRuntime, CopiesExactlyWhatDiffers) {
           << change;
     }
     EXPECT_EQ(recordInode() != recordBefore, row.recordRewritten) << change;
-    // Two syncs equal one: the next finds nothing to copy in what this one left, and its record stands.
+    // Two syncs equal one: the next finds nothing to copy in what this one left, and its record stands. (A record
+    // kept in the earlier format is written anew by the flush after the press.)
+    if (change.ends_with("format, the app without its manifest")) {
+      ASSERT_TRUE(runtime::flushRuntime(sync.faulty, root).ok());
+    }
     recordBefore = recordInode();
     sync.faulty.countAnew();
     ASSERT_TRUE(sync.sync(context).ok()) << change;

@@ -166,18 +166,25 @@ Result<std::uint64_t> PosixFileSystem::freeSpace(const Path& path) const {
 
 namespace {
 
-// Reads `fd` from its start, up to `limit` bytes. Returns false with errno when a read fails.
-bool readAll(int fd, std::string& content, size_t limit) {
-  char buffer[64 * 1024];
-  while (content.size() < limit) {
-    ssize_t got =
-        ::pread(fd, buffer, std::min(sizeof buffer, limit - content.size()), static_cast<off_t>(content.size()));
-    if (got == 0) return true;
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    content.append(buffer, static_cast<size_t>(got));
+// Reads `fd` from its start, up to `limit` bytes, into `content` in place: in one call and a last one that finds
+// the end, when the file holds about the `expected` bytes its size gave; more calls when it grew since or gave
+// none (a file of /proc). Returns false with errno when a read fails.
+bool readAll(int fd, std::string& content, size_t limit, size_t expected = 0) {
+  size_t got = 0;
+  content.resize(std::min(limit, expected + 4096));
+  for (;;) {
+    if (got == content.size()) {
+      if (got == limit) return true;
+      content.resize(std::min(limit, got * 2));
+    }
+    const ssize_t n = ::pread(fd, content.data() + got, content.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      content.resize(got);
+      return n == 0;
+    }
+    got += static_cast<size_t>(n);
   }
-  return true;
 }
 
 // Writes all of `text` at `fd`'s offset. Returns false with errno when a write fails.
@@ -198,18 +205,10 @@ Result<std::string> PosixFileSystem::readFile(const Path& path) const {
   struct stat st;
   if (!file.valid() || ::fstat(file.get(), &st) != 0) return posixError(errno, "无法读取" + q(path));
   if (!S_ISREG(st.st_mode)) return posixError(EINVAL, "无法读取" + q(path));
-  // Read in place, in as few calls as the system allows; then on, should the file have grown meanwhile.
-  std::string content(static_cast<size_t>(st.st_size), '\0');
-  size_t got = 0;
-  while (got < content.size()) {
-    const ssize_t n = ::pread(file.get(), content.data() + got, content.size() - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return posixError(errno, "无法读取" + q(path));
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
+  std::string content;
+  if (!readAll(file.get(), content, std::numeric_limits<size_t>::max(), static_cast<size_t>(st.st_size))) {
+    return posixError(errno, "无法读取" + q(path));
   }
-  content.resize(got);
-  if (!readAll(file.get(), content, std::numeric_limits<size_t>::max())) return posixError(errno, "无法读取" + q(path));
   return content;
 }
 
