@@ -129,12 +129,18 @@ inline void appendDigest(std::string& out, const std::optional<Digest>& digest) 
 class SharedTexts {
  public:
   std::string_view keep(std::string text) {
-    texts_.push_back(std::make_shared<const std::string>(std::move(text)));
-    return *texts_.back();
+    auto kept = std::make_shared<const std::string>(std::move(text));
+    texts_.push_back(kept);
+    return *kept;
+  }
+  // A text of another owner (a mapped file's): `text` stays valid for as long as `owner` lives.
+  std::string_view keep(std::shared_ptr<const void> owner, std::string_view text) {
+    texts_.push_back(std::move(owner));
+    return text;
   }
 
  private:
-  std::vector<std::shared_ptr<const std::string>> texts_;
+  std::vector<std::shared_ptr<const void>> texts_;
 };
 
 }  // namespace runtime::text

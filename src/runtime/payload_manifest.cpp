@@ -6,9 +6,11 @@ namespace runtime {
 
 using namespace text;
 
-std::optional<PayloadManifest> decodePayloadManifest(std::string read, std::span<const std::string_view> kept) {
-  PayloadManifest manifest;
-  const std::string_view text = manifest.texts.keep(std::move(read));
+namespace {
+
+// The manifest that `text`, kept alive by `manifest`'s texts, holds.
+std::optional<PayloadManifest> decode(PayloadManifest manifest, std::string_view text,
+                                      std::span<const std::string_view> kept) {
   size_t at = 0;
   std::optional<std::string_view> header = nextLine(text, at), whole = nextLine(text, at), count = nextLine(text, at);
   std::optional<Digest> wholeDigest;
@@ -63,6 +65,22 @@ std::optional<PayloadManifest> decodePayloadManifest(std::string read, std::span
   std::optional<std::string_view> end = nextLine(text, at);
   if (!end || *end != "end " + std::to_string(entries) || at != text.size()) return std::nullopt;
   return manifest;
+}
+
+}  // namespace
+
+std::optional<PayloadManifest> decodePayloadManifest(std::string text, std::span<const std::string_view> kept) {
+  PayloadManifest manifest;
+  const std::string_view read = manifest.texts.keep(std::move(text));
+  return decode(std::move(manifest), read, kept);
+}
+
+std::optional<PayloadManifest> decodePayloadManifest(std::shared_ptr<const platform::FileText> file,
+                                                     std::span<const std::string_view> kept) {
+  PayloadManifest manifest;
+  const std::string_view text = file->text();
+  manifest.texts.keep(std::move(file), text);
+  return decode(std::move(manifest), text, kept);
 }
 
 }  // namespace runtime

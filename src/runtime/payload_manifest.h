@@ -3,6 +3,7 @@
 // reads it, never the payload's contents.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -35,5 +36,8 @@ struct PayloadManifest {
 // The manifest that `text` holds, with only the entries below the folders `kept` ("common", "macos-arm64");
 // none when it is not whole and well formed, or not in order.
 std::optional<PayloadManifest> decodePayloadManifest(std::string text, std::span<const std::string_view> kept);
+// The same, for the manifest's file as it was mapped (kept alive by the manifest).
+std::optional<PayloadManifest> decodePayloadManifest(std::shared_ptr<const platform::FileText> file,
+                                                     std::span<const std::string_view> kept);
 
 }  // namespace runtime

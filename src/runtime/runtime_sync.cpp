@@ -441,15 +441,16 @@ platform::Status scanBothSides(platform::FileSystem& fileSystem, const Payloads&
     return scans;
   });
   std::future<void> record = std::async(std::launch::async, [&] {
-    if (platform::Result<std::string> text = fileSystem.readFile(destination / kSyncRecordName)) {
-      reading.record = decodeSyncRecord(std::move(text).value());
+    // Both are mapped, not read: at a suite's size they are tens of megabytes that the press would otherwise
+    // copy into fresh memory.
+    if (auto file = fileSystem.mapFile(destination / kSyncRecordName)) {
+      reading.record = decodeSyncRecord(std::move(file).value());
       if (reading.record) forgetWhatAPowerCutMayHaveTaken(*reading.record, fileSystem.bootSession());
     }
-    if (platform::Result<std::string> text =
-            fileSystem.readFile(payloads.embedded.parent_path() / kPayloadManifestName)) {
+    if (auto file = fileSystem.mapFile(payloads.embedded.parent_path() / kPayloadManifestName)) {
       const std::string common = payloads.common.filename().string(), target = payloads.target.filename().string();
       const std::string_view kept[] = {common, target};
-      reading.manifest = decodePayloadManifest(std::move(text).value(), kept);
+      reading.manifest = decodePayloadManifest(std::move(file).value(), kept);
     }
   });
   platform::Status made = fileSystem.createDirectories(destination);

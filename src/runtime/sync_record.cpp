@@ -64,9 +64,11 @@ std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedF
   return out;
 }
 
-std::optional<SyncRecord> decodeSyncRecord(std::string read) {
-  SyncRecord record;
-  const std::string_view text = record.source = record.texts.keep(std::move(read));
+namespace {
+
+// The record that `record.source` holds, kept alive by the record's texts.
+std::optional<SyncRecord> decode(SyncRecord record) {
+  const std::string_view text = record.source;
   size_t at = 0;
   std::optional<std::string_view> header = nextLine(text, at), folder = nextLine(text, at), boot = nextLine(text, at);
   const bool earlier = header && *header == kEarlierHeader;
@@ -122,6 +124,21 @@ std::optional<SyncRecord> decodeSyncRecord(std::string read) {
     return std::nullopt;
   }
   return record;
+}
+
+}  // namespace
+
+std::optional<SyncRecord> decodeSyncRecord(std::string text) {
+  SyncRecord record;
+  record.source = record.texts.keep(std::move(text));
+  return decode(std::move(record));
+}
+
+std::optional<SyncRecord> decodeSyncRecord(std::shared_ptr<const platform::FileText> file) {
+  SyncRecord record;
+  const std::string_view text = file->text();
+  record.source = record.texts.keep(std::move(file), text);
+  return decode(std::move(record));
 }
 
 }  // namespace runtime

@@ -3,6 +3,7 @@
 // copy).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,5 +74,7 @@ std::string encodeSyncRecord(const SyncRecord& record, std::string_view decodedF
 // The record that `text` holds (kept as its source), or none when it is not whole and well formed, or does not
 // list its files in order, each once. Never trusts a part.
 std::optional<SyncRecord> decodeSyncRecord(std::string text);
+// The same, for the record's file as it was mapped (kept alive by the record).
+std::optional<SyncRecord> decodeSyncRecord(std::shared_ptr<const platform::FileText> file);
 
 }  // namespace runtime

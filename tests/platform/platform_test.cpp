@@ -313,6 +313,30 @@ TEST_F(FileSystem, NamesTheBootAndFlushes) {
   }
 }
 
+// A file mapped rather than read, shortened in place by another program meanwhile, reads as zeros past its new end
+// instead of stopping the process; any other bus error still ends it. Mapped or read, a text is whole.
+TEST_F(FileSystem, AMappedFileShortenedMeanwhileReadsAsZeros) {
+  const std::string page(4096, 'a');
+  writeFile(dir / "record", page + page + "tail");
+  const std::shared_ptr<const platform::FileText> record = fs.mapFile(dir / "record").value();
+  std::vector<std::shared_ptr<const platform::FileText>> others;  // more than can be mapped at once: the rest read
+  for (int i = 0; i < 40; ++i) {
+    writeFile(dir / std::to_string(i), std::to_string(i));
+    others.push_back(fs.mapFile(dir / std::to_string(i)).value());
+  }
+  EXPECT_TRUE(record->text() == page + page + "tail");
+  ASSERT_EQ(::truncate((dir / "record").c_str(), 100), 0);
+  EXPECT_TRUE(record->text() == page.substr(0, 100) + std::string(2 * 4096 + 4 - 100, '\0'));
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(others[i]->text(), std::to_string(i));
+  }
+  writeFile(dir / "empty", "");
+  EXPECT_EQ(fs.mapFile(dir / "empty").value()->text(), "");
+  EXPECT_EQ(fs.mapFile(dir.path()).error().code(), EINVAL);
+  EXPECT_EQ(fs.mapFile(dir / "missing").error().code(), ENOENT);
+  EXPECT_EXIT(::raise(SIGBUS), ::testing::KilledBySignal(SIGBUS), "");
+}
+
 // Copies of file data are whole, whatever the kernel copy reports, and holes stay holes.
 TEST_F(FileSystem, CopiedDataIsNeverShortAndSparseFilesStaySparse) {
   const std::string data(200000, 'd');

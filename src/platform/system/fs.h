@@ -91,6 +91,16 @@ std::string atomicWriteTemporaryPrefix(std::string_view fileName);
 // Told the size of each regular file as soon as a copy has written it whole.
 using CopyProgress = std::function<void(std::uint64_t bytes)>;
 
+// A file's content as it stood when it was opened, for as long as this object lives. Mapped from the system's
+// cache of the file where it can be, so that a file of tens of megabytes costs neither a copy nor fresh memory;
+// else read. Should another program shorten a mapped file in place meanwhile, what lay past its new end reads as
+// zeros rather than stopping the process: a reader of such a text finds it malformed, or paths that match nothing.
+class FileText {
+ public:
+  virtual ~FileText() = default;
+  virtual std::string_view text() const = 0;
+};
+
 // An advisory lock on a file (flock), held for as long as this object lives, and released by the system when
 // the process ends however it ends.
 class HeldLock {
@@ -167,6 +177,10 @@ class FileSystem {
   // The whole content of the regular file at `path` (a last link is not followed).
   virtual Result<std::string> readFile(const Path& path) const = 0;
 
+  // The whole content of the regular file at `path` (a last link is not followed), as a FileText: for the large
+  // files that a reader only reads, and that their writers replace by renaming rather than rewrite in place.
+  virtual Result<std::shared_ptr<const FileText>> mapFile(const Path& path) const = 0;
+
   // Tries once, without waiting, to take the advisory lock of the file at `path` (made with mode 0644 when
   // missing, a last link not followed), and on success writes `note` into it for others to read. Fails only
   // when the file cannot be opened.
@@ -236,6 +250,7 @@ class PosixFileSystem : public FileSystem {
   Status exchange(const Path& a, const Path& b) override;
   Result<std::uint64_t> freeSpace(const Path& path) const override;
   Result<std::string> readFile(const Path& path) const override;
+  Result<std::shared_ptr<const FileText>> mapFile(const Path& path) const override;
   Status writeFileAtomically(const Path& path, const std::string& content) override;
   Result<bool> flushFileSystem(const Path& root) override;
   Status flushFiles(const std::vector<Path>& files) override;

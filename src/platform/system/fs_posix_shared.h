@@ -17,6 +17,10 @@
 
 namespace platform::detail {
 
+// The file open at `fd`, of `size` bytes, mapped read-only and guarded against being shortened meanwhile; none
+// where it cannot be mapped (empty, a file system without mappings, too many mapped at once).
+std::shared_ptr<const FileText> mapText(int fd, size_t size);
+
 inline std::string q(const Path& path) { return "“" + path.string() + "”"; }
 
 // Access and modification times of an entry, in the form that utimensat and futimens take.
