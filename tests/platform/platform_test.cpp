@@ -318,6 +318,7 @@ TEST_F(FileSystem, NamesTheBootAndFlushes) {
 TEST_F(FileSystem, AMappedFileShortenedMeanwhileReadsAsZeros) {
   const std::string page(4096, 'a');
   writeFile(dir / "record", page + page + "tail");
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(fs.mapFile(dir / "record").value()->text().size(), 2 * 4096 + 4u);
   const std::shared_ptr<const platform::FileText> record = fs.mapFile(dir / "record").value();
   std::vector<std::shared_ptr<const platform::FileText>> others;  // more than can be mapped at once: the rest read
   for (int i = 0; i < 40; ++i) {
@@ -326,6 +327,7 @@ TEST_F(FileSystem, AMappedFileShortenedMeanwhileReadsAsZeros) {
   }
   EXPECT_TRUE(record->text() == page + page + "tail");
   ASSERT_EQ(::truncate((dir / "record").c_str(), 100), 0);
+  EXPECT_EQ(record->text()[4096 + 1], '\0');  // first touched at an address inside its page
   EXPECT_TRUE(record->text() == page.substr(0, 100) + std::string(2 * 4096 + 4 - 100, '\0'));
   for (int i = 0; i < 40; ++i) {
     EXPECT_EQ(others[i]->text(), std::to_string(i));
