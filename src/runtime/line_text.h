@@ -130,8 +130,7 @@ class SharedTexts {
  public:
   std::string_view keep(std::string text) {
     auto kept = std::make_shared<const std::string>(std::move(text));
-    texts_.push_back(kept);
-    return *kept;
+    return keep(kept, *kept);
   }
   // A text of another owner (a mapped file's): `text` stays valid for as long as `owner` lives.
   std::string_view keep(std::shared_ptr<const void> owner, std::string_view text) {

@@ -198,33 +198,40 @@ bool writeAll(int fd, const std::string& text) {
   return true;
 }
 
-}  // namespace
-
-Result<std::string> PosixFileSystem::readFile(const Path& path) const {
-  Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+// Opens the regular file at `path` to read it whole (a last link is not followed); gives its size as it stands.
+Result<size_t> openToRead(const Path& path, Fd& file) {
+  file.reset(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat st;
   if (!file.valid() || ::fstat(file.get(), &st) != 0) return posixError(errno, "无法读取" + q(path));
   if (!S_ISREG(st.st_mode)) return posixError(EINVAL, "无法读取" + q(path));
+  return static_cast<size_t>(st.st_size);
+}
+
+}  // namespace
+
+Result<std::string> PosixFileSystem::readFile(const Path& path) const {
+  Fd file;
+  const Result<size_t> size = openToRead(path, file);
+  if (!size) return size.error();
   std::string content;
-  if (!readAll(file.get(), content, std::numeric_limits<size_t>::max(), static_cast<size_t>(st.st_size))) {
+  if (!readAll(file.get(), content, std::numeric_limits<size_t>::max(), size.value())) {
     return posixError(errno, "无法读取" + q(path));
   }
   return content;
 }
 
 Result<std::shared_ptr<const FileText>> PosixFileSystem::mapFile(const Path& path) const {
-  Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  struct stat st;
-  if (!file.valid() || ::fstat(file.get(), &st) != 0) return posixError(errno, "无法读取" + q(path));
-  if (!S_ISREG(st.st_mode)) return posixError(EINVAL, "无法读取" + q(path));
-  if (std::shared_ptr<const FileText> mapped = mapText(file.get(), static_cast<size_t>(st.st_size))) return mapped;
+  Fd file;
+  const Result<size_t> size = openToRead(path, file);
+  if (!size) return size.error();
+  if (std::shared_ptr<const FileText> mapped = mapText(file.get(), size.value())) return mapped;
   class ReadText final : public FileText {
    public:
     std::string_view text() const override { return content; }
     std::string content;
   };
   auto read = std::make_shared<ReadText>();
-  if (!readAll(file.get(), read->content, std::numeric_limits<size_t>::max(), static_cast<size_t>(st.st_size))) {
+  if (!readAll(file.get(), read->content, std::numeric_limits<size_t>::max(), size.value())) {
     return posixError(errno, "无法读取" + q(path));
   }
   return std::shared_ptr<const FileText>(std::move(read));
