@@ -335,6 +335,8 @@ TEST_F(FileSystem, AMappedFileShortenedMeanwhileReadsAsZeros) {
   writeFile(dir / "empty", "");
   EXPECT_EQ(fs.mapFile(dir / "empty").value()->text(), "");
   EXPECT_EQ(fs.mapFile(dir.path()).error().code(), EINVAL);
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
+  EXPECT_EQ(fs.mapFile(dir / "pipe").error().code(), EINVAL);  // refused at once, not waited on for a writer
   EXPECT_EQ(fs.mapFile(dir / "missing").error().code(), ENOENT);
   EXPECT_EXIT(
       ::raise(SIGBUS), [](int) { return true; }, "");  // it ends the process (a sanitizer's way or the system's)
